@@ -26,4 +26,10 @@ CompatResourceCounts CompatGetResourceCounts(void);
 void CompatRouteConnect(ULONG addr, u_short port, ULONG to_addr, u_short to_port);
 void CompatClearRoutes(void);
 
+/* Makes a compiled .res image (as windres writes it) the resources of the
+ * running module. The program registers its own at start-up; tests may
+ * register fixtures. The bytes must stay valid for the life of the process.
+ * Returns 0 when the image is malformed (what could be read is kept). */
+int CompatRegisterModuleResources(const unsigned char *data, size_t size);
+
 #endif /* QV_COMPAT_SEAMS_H */
