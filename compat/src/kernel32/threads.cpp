@@ -30,6 +30,9 @@ struct StartBlock {
 
 void finish_thread(ThreadRecord &t, DWORD code) {
     if (thread_exit_hook) thread_exit_hook(t);
+    // Counted out before the end is announced, so whoever sees the end (a
+    // TerminateThread or a wait that returns) also sees the count drop.
+    live().threads.fetch_sub(1);
     std::vector<std::weak_ptr<ThreadRecord>> watchers;
     {
         std::lock_guard<std::mutex> lock(t.exit_mutex);
@@ -40,7 +43,6 @@ void finish_thread(ThreadRecord &t, DWORD code) {
     t.exit_cv.notify_all();
     for (auto &w : watchers)
         if (auto r = w.lock()) notify(*r);
-    live().threads.fetch_sub(1);
 }
 
 void *trampoline(void *arg) {
