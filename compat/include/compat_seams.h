@@ -32,4 +32,26 @@ void CompatClearRoutes(void);
  * Returns 0 when the image is malformed (what could be read is kept). */
 int CompatRegisterModuleResources(const unsigned char *data, size_t size);
 
+/* Windows. Every change that a screen would show (a window made or gone,
+ * its text, enabled or visible state, a control's contents, a message box
+ * shown) adds one to the change count. To wait for a condition: read the
+ * count, test the condition, and if it does not hold yet wait for the count
+ * to move on from what was read, then test again. */
+unsigned long CompatWindowChangeCount(void);
+/* Waits until the count differs from seen, at most timeout_ms (< 0: no
+ * limit). Returns nonzero when it differs. A layer wait: TerminateThread
+ * ends it. */
+int CompatWaitWindowChange(unsigned long seen, int timeout_ms);
+/* Adds one without a change, waking every waiter: for a harness that stops
+ * its own waiting thread. */
+void CompatSignalWindowChange(void);
+
+/* The uType that MessageBoxA was given, for a message box that is showing
+ * (its modal loop has begun); COMPAT_NO_MESSAGE_BOX for any other window.
+ * The box's text is the text of its child COMPAT_MESSAGE_BOX_TEXT_ID, its
+ * caption the box's own text; WM_COMMAND(IDOK) posted to it presses OK. */
+#define COMPAT_NO_MESSAGE_BOX 0xFFFFFFFFu
+#define COMPAT_MESSAGE_BOX_TEXT_ID 0xFFFF
+UINT CompatGetMessageBoxStyle(HWND box);
+
 #endif /* QV_COMPAT_SEAMS_H */

@@ -1,0 +1,89 @@
+// The display seam: what passes between the layer's window core and a
+// display back end (the automation back end that tests drive, the terminal
+// one for people). The core knows no screen; a back end knows no window
+// internals beyond what this header gives it.
+//
+// Core to back end: after every change that a screen would show, the core
+// calls Backend::window_changed(hwnd, change) and bumps the public change
+// counter (CompatWindowChangeCount in compat_seams.h):
+//   Created          the window exists with its class, text, style, parent
+//                    and owner (after WM_CREATE has succeeded)
+//   Destroyed        the window is gone: IsWindow is FALSE, snapshot fails
+//   Text             its text changed
+//   State            style, enabled or visible changed
+//   Content          a control's own data changed (list lines, selection)
+//   MessageBoxShown  a message box and its children are complete and its
+//                    modal loop begins; CompatGetMessageBoxStyle answers
+// The call comes on the thread that made the change, with no layer lock
+// held, so it may read state through this header. It must return soon and
+// must neither wait for a window's thread nor call a window procedure: a
+// back end that draws notes what is dirty and draws on its own thread.
+//
+// Back end to core: input becomes messages posted to the window concerned
+// (PostMessageA), which its thread carries out when it next takes messages:
+// a button press is WM_COMMAND(id) posted to the button's parent, e.g. to a
+// message box. A back end never calls a window procedure itself.
+//
+// Reading state: snapshot() and read_list_box() copy what a window shows,
+// from any thread, without involving the window's thread.
+//
+// The null back end (the default) shows nothing; the counter still runs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace compat {
+namespace display {
+
+enum class Change { Created, Destroyed, Text, State, Content, MessageBoxShown };
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual void window_changed(HWND hwnd, Change change) = 0;
+};
+
+// Installs a back end (null: the null back end) and returns the one it
+// replaces. Install before the first window and keep it alive until the
+// last is gone: calls already under way still use the previous one.
+Backend *set_backend(Backend *backend);
+
+// For the core: announces a change to the back end and to waiters on the
+// change counter.
+void changed(HWND hwnd, Change change);
+
+struct WindowSnapshot {
+    std::string class_name;
+    std::string text;
+    DWORD style = 0;      // WS_VISIBLE and WS_DISABLED included
+    DWORD ex_style = 0;
+    LONG_PTR id = 0;      // children: the control id
+    HWND parent = nullptr;
+    HWND owner = nullptr;
+    DWORD thread_id = 0;
+    RECT rect{0, 0, 0, 0};
+    std::vector<HWND> children;  // creation order
+};
+
+// Copies the window's state; false when hwnd names no window.
+bool snapshot(HWND hwnd, WindowSnapshot *out);
+
+// The top-level windows (children of null) or a window's children, in
+// creation order.
+std::vector<HWND> windows_under(HWND parent);
+
+struct ListLine {
+    std::string text;
+    bool selected = false;
+};
+
+// Copies up to max_lines lines of a list box from index first on into
+// *lines and its line count into *count; false when hwnd is no list box.
+bool read_list_box(HWND hwnd, size_t first, size_t max_lines, std::vector<ListLine> *lines,
+                   size_t *count);
+
+}  // namespace display
+}  // namespace compat
