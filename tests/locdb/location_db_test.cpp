@@ -239,24 +239,33 @@ TEST_F(LocationDb, RecordAtOffsetZeroOfBrokenIndex) {
     ExpectLookups({{"1.2.3.4", "F", "Unknown"}, {"240.0.0.1", "F", "Unknown"}, {"", "F", "Unknown"}});
 }
 
-TEST_F(LocationDb, LastOffsetBelowFirstStillFindsTheFirstRecord) {
+TEST_F(LocationDb, LastOffsetBelowFirstSearchesAWrappedIndex) {
     QqwryBuilder db;
     db.Add(Ip(1, 0, 0, 0), Ip(1, 255, 255, 255), "印度", "孟买", CountryForm::Mode1Then2);
     db.Add(Ip(2, 0, 0, 0), Ip(2, 255, 255, 255), "巴西", "圣保罗");
+    db.PadIndexTo(0x4100);
     std::vector<uint8_t> bytes = db.Bytes();
     uint32_t first;
     std::memcpy(&first, bytes.data(), 4);
+    ASSERT_EQ(first, 0x4100u);
     uint32_t last = first - 7;  // (last - first) / 7 wraps to 613,566,755
     std::memcpy(bytes.data() + 4, &last, 4);
     WriteFile("qqwry.dat", bytes);
 
-    // The search climbs through records beyond the block (start 0, end
-    // address = the first offset, small) and ends without a range.
-    ExpectLookups({{"1.2.3.4", "印度", "孟买"}, {"2.2.2.2", "印度", "孟买"}, {"255.255.255.255", "印度", "孟买"}});
-    for (const char *address : {"0.0.0.0", "0.0.0.1", "0.0.1.0"}) {
-        LocationResult r = LookUp(address);
-        ExpectTextsInBlock(r, bytes.size(), address);
-    }
+    // Records beyond the file read as start 0 pointing at offset 0, whose
+    // end address is the first offset, 0.0.65.0. An address above it climbs
+    // through them and ends without a range: record 0. One not above it is
+    // found there, and offset 0 decodes as the header: mode byte 0xF9 (low
+    // byte of the last offset 0x40F9), in place the text F9 40, then the
+    // zero area field at offset 7.
+    ExpectLookups({
+        {"1.2.3.4", "印度", "孟买"},
+        {"2.2.2.2", "印度", "孟买"},
+        {"0.0.65.1", "印度", "孟买"},
+        {"255.255.255.255", "印度", "孟买"},
+        {"0.0.0.0", "\xF9\x40", "Unknown"},
+        {"0.0.65.0", "\xF9\x40", "Unknown"},
+    });
 }
 
 TEST_F(LocationDb, FileLargerThanTenMiBLoadsWholeWithItsIndexBeyond) {
