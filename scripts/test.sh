@@ -14,10 +14,13 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-build() {  # build DIR [cmake options...]
+configure() {  # configure DIR [cmake options...]
   local dir=$1; shift
   cmake -S . -B "$dir" -DQV_BUILD_BENCH=OFF "$@" >/dev/null
-  cmake --build "$dir" -j"$JOBS"
+}
+build() {  # build DIR [cmake options...]
+  configure "$@"
+  cmake --build "$1" -j"$JOBS"
 }
 
 echo "== plain build"
@@ -33,8 +36,9 @@ build build-tsan -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread
 ctest --test-dir build-tsan --output-on-failure -j"$JOBS"
 
 echo "== fuzzing, ${FUZZ_SECONDS}s per target"
-build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DQV_BUILD_TESTS=ON -DQV_BUILD_FUZZ=ON
+configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DQV_BUILD_FUZZ=ON
+cmake --build build-fuzz -j"$JOBS" --target qv_fuzzers
 for target in build-fuzz/tests/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   echo "-- $(basename "$target")"

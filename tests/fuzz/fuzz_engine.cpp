@@ -45,10 +45,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static MemoryNetwork *net = new MemoryNetwork();
     static AutoDismisser *user = new AutoDismisser();
-    (void)net;
     (void)user;
+    MemoryNetwork net;
     if (size > kLongestText) size = kLongestText;
     CompatResourceCounts before = CompatGetResourceCounts();
 
