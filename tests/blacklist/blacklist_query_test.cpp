@@ -17,6 +17,7 @@
 #include "blacklist/blacklist_query.h"
 #include "fake_service.h"
 #include "leak_check.h"
+#include "user_stand_in.h"
 
 namespace {
 
@@ -75,7 +76,10 @@ std::atomic<bool> recv_overran{false};
 ptrdiff_t ObservedRecv(int fd, void *data, size_t len) {
     const char *p = static_cast<const char *>(data);
     if (p < ReplyBuffer || p + len > ReplyBuffer + REPLY_BUFFER_SIZE) recv_overran = true;
-    if (recv_failed) recv_calls_after_failure++;
+    if (recv_failed) {
+        recv_calls_after_failure++;
+        return 0;  // ends a loop that did not stop at the failure
+    }
     if (recv_fail_after >= 0 && recv_pieces >= recv_fail_after) {
         recv_failed = true;
         errno = ECONNRESET;
@@ -208,6 +212,55 @@ TEST_F(BlacklistQueryTest, FailedReceiveEndsTheReply) {
     EXPECT_EQ(ReplyBuffer[VERDICT_OFFSET], 'n');
     EXPECT_TRUE(recv_failed);
     EXPECT_EQ(recv_calls_after_failure, 0) << "a receive after the failure";
+}
+
+int FailingSocket() {
+    errno = EMFILE;
+    return -1;
+}
+
+int UnreachableConnect(int, uint32_t, uint16_t) {
+    errno = ENETUNREACH;
+    return -1;
+}
+
+TEST_F(BlacklistQueryTest, FailedConnectionShowsOneMessageAndLeavesTheBuffer) {
+    FakeService deaf;
+    deaf.StopListening();
+    struct Case {
+        const char *name;
+        void (*arrange)(uint16_t deaf_port);
+    } cases[] = {
+        {"route refused", [](uint16_t) { RouteServiceRefused(); }},
+        {"nobody listening", [](uint16_t port) { RouteServiceTo(port); }},
+        {"no socket", [](uint16_t) { CompatGetOsCalls()->tcp_socket = FailingSocket; }},
+        {"network unreachable", [](uint16_t) { CompatGetOsCalls()->connect_ipv4 = UnreachableConnect; }},
+    };
+    AutoDismisser user;
+    size_t boxes = 0;
+    for (const Case &c : cases) {
+        c.arrange(deaf.port());
+        std::memset(ReplyBuffer, 0x5a, sizeof ReplyBuffer);
+        const std::string before = Buffer();
+
+        EXPECT_EQ(QueryBlacklist("192.0.2.7"), nullptr) << c.name;
+        ++boxes;
+        ASSERT_TRUE(user.WaitForCount(boxes)) << c.name << ": no message box";
+        EXPECT_EQ(user.Count(), boxes) << c.name << ": more than one message box";
+        const MessageBoxSeen box = user.Seen().back();
+        EXPECT_EQ(box.text, "连接spam服务器失败！") << c.name;
+        EXPECT_EQ(box.caption, "警告") << c.name;
+        EXPECT_EQ(box.style, (UINT)(MB_ICONERROR | MB_SYSTEMMODAL)) << c.name;
+        EXPECT_EQ(box.owner, nullptr) << c.name;
+        EXPECT_EQ(box.thread_id, GetCurrentThreadId()) << c.name << ": shown by the querying thread";
+        EXPECT_EQ(FirstDifference(Buffer(), before), "") << c.name << ": the ReplyBuffer was touched";
+        EXPECT_EQ(CompatGetResourceCounts().sockets, sockets_before_) << c.name << ": socket left open";
+        CompatRestoreOsCalls();
+        CompatGetOsCalls()->recv_bytes = ObservedRecv;
+        service_.RouteServiceHere();
+    }
+    EXPECT_EQ(service_.Connections(), 0);
+    EXPECT_EQ(deaf.Connections(), 0);
 }
 
 std::atomic<bool> query_returned{false};
