@@ -38,7 +38,7 @@ static DWORD LittleEndian32(const unsigned char *p)
     DWORD v;
 
     memcpy(&v, p, 4);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     v = __builtin_bswap32(v);
 #endif
     return v;
