@@ -98,6 +98,13 @@ enum class WaitEnd { Ready, Descriptor, Timeout };
 template <class Pred>
 WaitEnd wait_until(Pred ready, int fd = -1, short events = 0, int timeout_ms = -1);
 
+// wait_until with its own spin count (spins >= 0) instead of spin_iterations,
+// for a waiter that knows better: spinning through a long idle wait only
+// delays the wake-up that follows it on these machines.
+template <class Pred>
+WaitEnd wait_until_spinning(int spins, Pred ready, int fd = -1, short events = 0,
+                            int timeout_ms = -1);
+
 // Non-template core of wait_until: one sleep on the wake channel (and fd).
 // Returns true when fd became ready. `seen` is the wake_seq value observed
 // before ready() was last tested, so a notify after that test is never lost.
@@ -110,6 +117,12 @@ extern std::atomic<int> spin_iterations;
 
 template <class Pred>
 WaitEnd wait_until(Pred ready, int fd, short events, int timeout_ms) {
+    return wait_until_spinning(spin_iterations.load(std::memory_order_relaxed), ready, fd, events,
+                               timeout_ms);
+}
+
+template <class Pred>
+WaitEnd wait_until_spinning(int spins, Pred ready, int fd, short events, int timeout_ms) {
     ThreadRecord &t = current_thread();
     const int64_t deadline = timeout_ms < 0 ? -1 : monotonic_ms() + timeout_ms;
     for (;;) {
@@ -117,7 +130,6 @@ WaitEnd wait_until(Pred ready, int fd, short events, int timeout_ms) {
         uint32_t seen = t.wake_seq.load(std::memory_order_acquire);
         if (ready()) return WaitEnd::Ready;
         if (fd < 0) {
-            const int spins = spin_iterations.load(std::memory_order_relaxed);
             for (int i = 0; i < spins; ++i) {
                 if (t.wake_seq.load(std::memory_order_acquire) != seen) break;
                 __builtin_ia32_pause();

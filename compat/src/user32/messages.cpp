@@ -146,6 +146,27 @@ bool post_to(MessageQueue &q, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 thread_local MessageQueue *this_queue = nullptr;
 
+int64_t now_us() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// A thread waiting for its next message spins first only while messages
+// have been coming close together. Spinning through a long gap (a worker's
+// network exchange between two list lines) wastes a core and, on these
+// virtual machines, makes the wake-up that follows it slower still.
+constexpr int64_t kBriefWaitUs = 30;
+
+template <class Pred>
+WaitEnd idle_wait(MessageQueue &q, Pred ready, int timeout_ms = -1) {
+    const int spins = q.spin_idle ? spin_iterations.load(std::memory_order_relaxed) : 0;
+    const int64_t start = now_us();
+    WaitEnd end = wait_until_spinning(spins, ready, -1, 0, timeout_ms);
+    q.spin_idle = now_us() - start < kBriefWaitUs;
+    return end;
+}
+
 }  // namespace
 
 MessageQueue &current_queue() {
@@ -288,7 +309,7 @@ Got take_message(MSG *out, HWND hwnd, UINT lo, UINT hi, bool remove, bool wait,
             }
         }
         if (!wait || (ran && return_after_sent)) return Got::Nothing;
-        wait_until([&] {
+        idle_wait(q, [&] {
             return q.sent_count.load(std::memory_order_acquire) > 0 || has_match(q, hwnd, lo, hi);
         });
     }
@@ -442,12 +463,13 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL 
             if (now >= deadline) return WAIT_TIMEOUT;
             left = static_cast<int>(deadline - now);
         }
-        wait_until(
+        idle_wait(
+            q,
             [&] {
                 DWORD unused;
                 return ended(&unused) || q.sent_count.load(std::memory_order_acquire) > 0 ||
                        (want_posted && q.posted_count.load(std::memory_order_acquire) > 0);
             },
-            -1, 0, left);
+            left);
     }
 }

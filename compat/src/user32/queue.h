@@ -57,6 +57,10 @@ struct MessageQueue {
     bool closed = false;
     UINT arrived = 0;  // QS_ bits of what arrived since GetQueueStatus last looked
 
+    // The owner thread only: whether its next wait for a message spins
+    // before it sleeps (see idle_wait in messages.cpp).
+    bool spin_idle = true;
+
     // Lock-free hints for the wait predicates; exact values under mutex.
     std::atomic<int> sent_count{0};
     std::atomic<int> posted_count{0};  // posted.size(), plus 1 while quit is set
