@@ -78,7 +78,22 @@ std::shared_ptr<ThreadRecord> thread_of(HANDLE h) {
 bool watch_thread_exit(ThreadRecord &target) {
     std::lock_guard<std::mutex> lock(target.exit_mutex);
     if (target.ended) return false;
-    target.exit_watchers.push_back(current_thread_shared());
+    // A thread that waits again and again (a message loop) is listed once;
+    // entries of threads that have gone are dropped on the way.
+    ThreadRecord *self = &current_thread();
+    auto &watchers = target.exit_watchers;
+    bool listed = false;
+    for (size_t i = 0; i < watchers.size();) {
+        auto watcher = watchers[i].lock();
+        if (!watcher) {
+            watchers[i] = watchers.back();
+            watchers.pop_back();
+            continue;
+        }
+        listed = listed || watcher.get() == self;
+        ++i;
+    }
+    if (!listed) watchers.push_back(current_thread_shared());
     return true;
 }
 
