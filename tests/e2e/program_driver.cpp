@@ -170,10 +170,16 @@ ProgramDriver::ProgramDriver(bool with_database, const std::string &program_path
         ADD_FAILURE() << "the program does not speak the automation protocol";
         return;
     }
-    const std::string route = std::string("route ") + QV_SERVICE_ADDRESS + " 80 127.0.0.1 " +
-                              std::to_string(service_->port());
-    if (!Request(route, &status, &fields) || status != "ok")
-        ADD_FAILURE() << "the program refused the route to the fake service: " << status;
+    if (!RouteServiceToFake()) ADD_FAILURE() << "the program refused the route to the fake service";
+}
+
+bool ProgramDriver::RouteServiceToFake() {
+    return Input(std::string("route ") + QV_SERVICE_ADDRESS + " 80 127.0.0.1 " +
+                 std::to_string(service_->port())) == "ok";
+}
+
+bool ProgramDriver::RefuseServiceConnections() {
+    return Input(std::string("route ") + QV_SERVICE_ADDRESS + " 80 127.0.0.1 0") == "ok";
 }
 
 ProgramDriver::~ProgramDriver() {

@@ -139,6 +139,11 @@ public:
     bool WaitForLineCount(Hwnd list, size_t n, int timeout_ms = kTimeoutMs);
     bool WaitForMenu(Menu *out, int timeout_ms = kTimeoutMs);
 
+    // The program's connections to its service address (port 80) go to
+    // the fake service, or fail as refused ones do.
+    bool RouteServiceToFake();
+    bool RefuseServiceConnections();
+
     // ---- the program ----
     // The main window, once it shows.
     Window MainWindow();
