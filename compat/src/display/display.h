@@ -85,5 +85,18 @@ struct ListLine {
 bool read_list_box(HWND hwnd, size_t first, size_t max_lines, std::vector<ListLine> *lines,
                    size_t *count);
 
+// Pop-up menus (class "#32768", shown by TrackPopupMenu): read_menu copies
+// the pop-up's lines, false when popup is no menu. To choose line i a back
+// end posts kMenuChoose with wParam i to the pop-up; kMenuChoose with a
+// wParam beyond the lines, WM_KEYDOWN(VK_ESCAPE) to the pop-up, or a click
+// posted to any other window cancels the menu.
+struct MenuLine {
+    std::string text;
+    UINT id = 0;
+    bool popup = false;  // opens a submenu; choosing it cancels
+};
+constexpr UINT kMenuChoose = WM_USER + 0x7E00;
+bool read_menu(HWND popup, std::vector<MenuLine> *lines);
+
 }  // namespace display
 }  // namespace compat

@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 
+#include "user32/controls.h"
 #include "user32/listbox.h"
 #include "user32/window.h"
 
@@ -22,13 +23,15 @@ struct ClassTable {
 ClassTable &table() {
     static auto *t = [] {
         auto *t = new ClassTable();
-        // Static and Button keep their text in the window (DefWindowProcA);
+        // Static keeps its text in the window (DefWindowProcA);
         // the dialog class has no state until a dialog or message box gives
         // its window one.
         t->classes.push_back(WindowClass{"Static", nullptr});
-        t->classes.push_back(WindowClass{"Button", nullptr});
+        t->classes.push_back(WindowClass{"Button", make_button});
+        t->classes.push_back(WindowClass{"Edit", make_edit});
         t->classes.push_back(WindowClass{"ListBox", make_list_box});
         t->classes.push_back(WindowClass{"#32770", nullptr});
+        t->classes.push_back(WindowClass{"#32768", nullptr});  // pop-up menus
         return t;
     }();
     return *t;

@@ -119,6 +119,31 @@ LRESULT def_window_proc(Window &w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         DestroyWindow(w.handle);
         return 0;
+    case WM_RBUTTONUP: {
+        // The click's client position, made a screen position by adding
+        // the origins of the window and its ancestors.
+        LONG x = static_cast<short>(LOWORD(lp)), y = static_cast<short>(HIWORD(lp));
+        for (HWND h = w.handle; h;) {
+            auto a = find_window(h);
+            if (!a) break;
+            std::lock_guard<std::mutex> lock(window_mutex());
+            x += a->rect.left;
+            y += a->rect.top;
+            h = a->parent;
+        }
+        SendMessageA(w.handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w.handle),
+                     MAKELPARAM(x, y));
+        return 0;
+    }
+    case WM_CONTEXTMENU: {
+        HWND parent;
+        {
+            std::lock_guard<std::mutex> lock(window_mutex());
+            parent = w.parent;
+        }
+        if (parent) SendMessageA(parent, WM_CONTEXTMENU, wp, lp);
+        return 0;
+    }
     default:
         return 0;
     }
