@@ -283,6 +283,7 @@ bool ProgramDriver::Request(const std::string &line, std::string *status,
     std::vector<std::string> parts = SplitSpaces(first);
     if (parts[0] == "error") {
         *status = parts.size() > 1 ? parts[1] : "";
+        if (parts.size() > 2) fields->assign(parts.begin() + 2, parts.end());
         return true;
     }
     if (parts[0] != "ok") {
@@ -338,7 +339,9 @@ std::vector<ProgramDriver::Window> ProgramDriver::Windows() {
 bool ProgramDriver::FindWindow(const std::string &class_name, const std::string &title,
                                Window *out) {
     for (const Window &w : Windows()) {
-        if (w.class_name == class_name && w.title == title) {
+        // Only a window on the screen: a dialog shows once its controls
+        // are made, and hides when it ends.
+        if (w.visible && w.class_name == class_name && w.title == title) {
             if (out) *out = w;
             return true;
         }

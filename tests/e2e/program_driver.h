@@ -95,6 +95,7 @@ public:
 
     // ---- reading ----
     std::vector<Window> Windows();
+    // A top-level window showing with this class and title.
     bool FindWindow(const std::string &class_name, const std::string &title, Window *out);
     bool GetWindow(Hwnd hwnd, Window *out);  // false when it is gone
     std::vector<Child> Children(Hwnd parent);

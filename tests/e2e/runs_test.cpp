@@ -135,37 +135,29 @@ TEST_F(Runs, CloseStopsARunWhereverItIs) {
     struct Case {
         const char *name;
         const char *input;
-        // Brings the run to the point where Close catches it.
-        std::function<void()> hold;
-        size_t lines_then;     // what the window shows when Close comes
-        int connections_then;  // what had reached the service
+        std::function<void()> prepare;  // before the run starts
+        std::function<void()> reached;  // waits for the point where Close comes
+        size_t lines_then;              // what the window shows then
+        int connections_then;           // what has reached the service then
     };
     const FakeReply stalled{FakeService::ReplyText(false), 0, true};
     Case cases[] = {
         {"waiting for the service", "1.2.3.1\r1.2.3.2",
-         [&] {
-             program.service().SetDefault(stalled);
-             ASSERT_TRUE(program.service().WaitForStalled(1));
-         },
-         0, 1},
+         [&] { program.service().SetDefault(stalled); },
+         [&] { ASSERT_TRUE(program.service().WaitForStalled(1)); }, 0, 1},
         {"showing the failure box", "1.2.3.3\r1.2.3.4",
-         [&] {
-             ASSERT_TRUE(program.RefuseServiceConnections());
-             ASSERT_TRUE(program.WaitForMessageBox(kWarning, nullptr));
-         },
-         0, 0},
+         [&] { ASSERT_TRUE(program.RefuseServiceConnections()); },
+         [&] { ASSERT_TRUE(program.WaitForMessageBox(kWarning, nullptr)); }, 0, 0},
         {"in the middle of a range", "10.0.1.*",
-         [&] {
-             program.service().Answer("10.0.1.100", stalled);
-             ASSERT_TRUE(program.service().WaitForStalled(1));
-         },
-         100, 101},
+         [&] { program.service().Answer("10.0.1.100", stalled); },
+         [&] { ASSERT_TRUE(program.service().WaitForStalled(1)); }, 100, 101},
     };
     for (Case &c : cases) {
         SCOPED_TRACE(c.name);
         const int before = program.service().Connections();
+        c.prepare();
         ProgramDriver::Window results = StartRun(c.input);
-        c.hold();
+        c.reached();
         if (HasFatalFailure()) return;
         const Hwnd list = ListOf(results);
         ASSERT_TRUE(program.WaitForLineCount(list, c.lines_then));

@@ -102,6 +102,7 @@ bool start_server(int fd, std::string *error) {
         return false;
     }
     server.fd = fd;
+    signal_thread_ends();
     server.thread = CreateThread(nullptr, 0, serve, nullptr, 0, nullptr);
     if (!server.thread) {
         *error = "cannot start the automation thread";

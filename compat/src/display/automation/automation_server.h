@@ -18,6 +18,10 @@ bool start_server(int fd, std::string *error);
 // closes the descriptor. Safe when it never started.
 void stop_server();
 
+// From now on the end of every layer thread moves the window change count
+// on (after the thread counts as ended), so `wait` sees it too.
+void signal_thread_ends();
+
 // Answers one request line (without its line end) as the server would, on
 // the calling thread; the reply holds every line, each ending in '\n'. For
 // tests of the commands within one process.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/exit_hooks.h"
 #include "core/thread_record.h"
 #include "display/automation/wire_text.h"
 #include "display/display.h"
@@ -41,15 +42,14 @@ constexpr WPARAM kVkDown = 0x28;
 constexpr WPARAM kVkApps = 0x5D;
 constexpr WPARAM kVkF10 = 0x79;
 
-constexpr UINT kMnGetHMenu = 0x01E1;  // MN_GETHMENU: the menu a "#32768" window shows
 
 // ---- replies ----
 
 struct Reply {
     std::string text;
-    void ok(const std::string &rest = std::string()) {
-        text = rest.empty() ? "ok\n" : "ok " + rest + "\n";
-    }
+    void ok() { text = "ok\n"; }
+    // Fields follow, the last of which may be the empty text.
+    void ok(const std::string &fields) { text = "ok " + fields + "\n"; }
     void error(const char *reason) { text = std::string("error ") + reason + "\n"; }
     // "ok N" and then the N record lines.
     void records(const std::vector<std::string> &lines) {
@@ -136,6 +136,27 @@ bool post(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, Reply *reply) {
     if (!PostMessageA(hwnd, msg, wp, lp)) {
         reply->error("no-window");
         return false;
+    }
+    return true;
+}
+
+struct Message {
+    UINT msg;
+    WPARAM wp;
+    LPARAM lp;
+};
+
+// Posts the messages in order. Only the first can fail for want of the
+// window: what follows it belongs to input the window has begun to take,
+// and a window that this input ends (Esc, a typed Enter) misses the rest.
+bool post_all(HWND hwnd, const std::vector<Message> &messages, Reply *reply) {
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const Message &m = messages[i];
+        if (!PostMessageA(hwnd, m.msg, m.wp, m.lp)) {
+            if (i > 0) return true;
+            reply->error("no-window");
+            return false;
+        }
     }
     return true;
 }
@@ -295,18 +316,18 @@ void cmd_idle(const Args &args, Reply *reply) {
 
 // ---- input ----
 
-// A press of a button: the button tells its parent, as a click would.
+// A press of a button: BM_CLICK, after which the button tells its parent
+// as a click would.
 void cmd_click(const Args &args, Reply *reply) {
     HWND hwnd;
     display::WindowSnapshot s;
     if (!arg_count(args, 2, reply) || !window_arg(args, 1, &hwnd, &s, reply)) return;
-    if (!takes_input(s, reply)) return;
-    if (!s.parent) {
-        reply->error("not-a-control");
+    if (s.class_name != "Button") {
+        reply->error("not-a-button");
         return;
     }
-    const WPARAM wp = MAKEWPARAM(static_cast<WORD>(s.id), BN_CLICKED);
-    if (post(s.parent, WM_COMMAND, wp, reinterpret_cast<LPARAM>(hwnd), reply)) reply->ok();
+    if (!takes_input(s, reply)) return;
+    if (post(hwnd, BM_CLICK, 0, 0, reply)) reply->ok();
 }
 
 void cmd_rclick(const Args &args, Reply *reply) {
@@ -331,11 +352,9 @@ void cmd_type(const Args &args, Reply *reply) {
         !text_arg(args, 2, &text, reply))
         return;
     if (!takes_input(s, reply)) return;
-    for (char c : text) {
-        const WPARAM ch = static_cast<unsigned char>(c);
-        if (!post(hwnd, WM_CHAR, ch, 1, reply)) return;
-    }
-    reply->ok();
+    std::vector<Message> chars;
+    for (char c : text) chars.push_back({WM_CHAR, static_cast<unsigned char>(c), 1});
+    if (post_all(hwnd, chars, reply)) reply->ok();
 }
 
 struct KeyName {
@@ -375,16 +394,17 @@ void cmd_key(const Args &args, Reply *reply) {
             reply->ok();
         return;
     }
+    // Once the first message is in, the keystroke is the window's: a window
+    // that the key itself ends (Esc in a dialog) misses the rest of it.
     const LPARAM down = 1;
     const LPARAM up = static_cast<LPARAM>(0xC0000001u);
-    if (key->shift && !post(hwnd, WM_KEYDOWN, kVkShift, down, reply)) return;
-    if (!post(hwnd, WM_KEYDOWN, key->vk, down, reply)) return;
-    if (key->character >= 0 &&
-        !post(hwnd, WM_CHAR, static_cast<WPARAM>(key->character), down, reply))
-        return;
-    if (!post(hwnd, WM_KEYUP, key->vk, up, reply)) return;
-    if (key->shift && !post(hwnd, WM_KEYUP, kVkShift, up, reply)) return;
-    reply->ok();
+    std::vector<Message> stroke;
+    if (key->shift) stroke.push_back({WM_KEYDOWN, kVkShift, down});
+    stroke.push_back({WM_KEYDOWN, key->vk, down});
+    if (key->character >= 0) stroke.push_back({WM_CHAR, static_cast<WPARAM>(key->character), down});
+    stroke.push_back({WM_KEYUP, key->vk, up});
+    if (key->shift) stroke.push_back({WM_KEYUP, kVkShift, up});
+    if (post_all(hwnd, stroke, reply)) reply->ok();
 }
 
 // WM_SETTEXT carries a pointer, so it is sent: the window's thread sets
@@ -441,36 +461,62 @@ void cmd_close(const Args &args, Reply *reply) {
 
 // ---- the open popup menu ----
 
-HWND open_menu_window() {
-    HWND found = nullptr;
+// The open pop-up menu (the newest, should menus nest) and its lines.
+bool open_menu(HWND *popup, display::WindowSnapshot *snap, std::vector<display::MenuLine> *lines) {
+    *popup = nullptr;
     for (HWND h : display::windows_under(nullptr)) {
         display::WindowSnapshot s;
-        if (display::snapshot(h, &s) && s.class_name == "#32768" && (s.style & WS_VISIBLE))
-            found = h;  // the newest, should menus nest
+        std::vector<display::MenuLine> l;
+        if (display::snapshot(h, &s) && s.class_name == "#32768" && (s.style & WS_VISIBLE) &&
+            display::read_menu(h, &l)) {
+            *popup = h;
+            *snap = s;
+            *lines = std::move(l);
+        }
     }
-    return found;
+    return *popup != nullptr;
 }
 
 void cmd_menu(const Args &args, Reply *reply) {
     if (!arg_count(args, 1, reply)) return;
-    reply->error("no-menu");
+    HWND popup;
+    display::WindowSnapshot s;
+    std::vector<display::MenuLine> lines;
+    if (!open_menu(&popup, &s, &lines)) {
+        reply->error("no-menu");
+        return;
+    }
+    reply->text = "ok " + std::to_string(lines.size()) + " " +
+                  std::to_string(static_cast<long long>(s.rect.left)) + " " +
+                  std::to_string(static_cast<long long>(s.rect.top)) + "\n";
+    for (const display::MenuLine &l : lines)
+        reply->text += std::to_string(l.id) + " " + escape_text(l.text) + "\n";
 }
 
 void cmd_choose(const Args &args, Reply *reply) {
     long long id;
     if (!arg_count(args, 2, reply) || !int_arg(args, 1, false, 0, 0xFFFF, &id, reply)) return;
-    HWND popup = open_menu_window();
-    if (!popup) {
+    HWND popup;
+    display::WindowSnapshot s;
+    std::vector<display::MenuLine> lines;
+    if (!open_menu(&popup, &s, &lines)) {
         reply->error("no-menu");
         return;
     }
-    if (post(popup, WM_COMMAND, static_cast<WPARAM>(id), 0, reply)) reply->ok();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].popup || lines[i].id != static_cast<UINT>(id)) continue;
+        if (post(popup, display::kMenuChoose, static_cast<WPARAM>(i), 0, reply)) reply->ok();
+        return;
+    }
+    reply->error("no-item");
 }
 
 void cmd_menucancel(const Args &args, Reply *reply) {
     if (!arg_count(args, 1, reply)) return;
-    HWND popup = open_menu_window();
-    if (!popup) {
+    HWND popup;
+    display::WindowSnapshot s;
+    std::vector<display::MenuLine> lines;
+    if (!open_menu(&popup, &s, &lines)) {
         reply->error("no-menu");
         return;
     }
@@ -528,7 +574,26 @@ const Command kCommands[] = {
     {"idle", cmd_idle},           {"counts", cmd_counts},
 };
 
+// A thread's end is no window change, but a driver waits for it too (the
+// end of a run's worker, seen in `counts`). The layer counts a thread out
+// only after its exit hooks have run, so the hook arms an object that the
+// thread's own end destroys later still, and that one moves the count on.
+struct ThreadEndSignal {
+    bool armed = false;
+    ~ThreadEndSignal() {
+        if (armed) CompatSignalWindowChange();
+    }
+};
+thread_local ThreadEndSignal thread_end_signal;
+
+void arm_thread_end_signal(ThreadRecord &) { thread_end_signal.armed = true; }
+
 }  // namespace
+
+void signal_thread_ends() {
+    static const bool added = add_thread_exit_hook(arm_thread_end_signal);
+    (void)added;
+}
 
 std::string answer_request(const std::string &raw) {
     std::string line = raw;
