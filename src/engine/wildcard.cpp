@@ -92,9 +92,9 @@ typedef struct Enumeration {
     WildcardEntry current;
 } Enumeration;
 
-/* One loop per part, part 0 outermost. Each value a wildcard part takes
- * appends one entry: parts to its left hold their loops' values, wildcard
- * parts to its right still hold the template's '*' field. */
+/* One loop per dotted field, the leftmost outermost. Each value a wildcard
+ * field takes appends one entry: fields to its left hold their loops'
+ * values, wildcard fields to its right still hold the template's '*'. */
 static void EnumerateFrom(Enumeration *e, int part)
 {
     int value;

@@ -53,8 +53,8 @@ const DisplayKind *opened = nullptr;
 
 }  // namespace
 
-bool open_display(const char *spec, std::string *error) {
-    const std::string text = spec ? spec : "";
+bool open_display(const char *setting, std::string *error) {
+    const std::string text = setting ? setting : "";
     const size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
     const std::string options = colon == std::string::npos ? "" : text.substr(colon + 1);

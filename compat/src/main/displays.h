@@ -9,9 +9,9 @@
 namespace compat {
 namespace displays {
 
-// Opens the display that spec names (null: unset). False when it cannot
+// Opens the display that the setting names (null: unset). False when it cannot
 // open; *error then says why, in one line.
-bool open_display(const char *spec, std::string *error);
+bool open_display(const char *setting, std::string *error);
 
 // Closes the display that open_display opened, if any.
 void close_display();
