@@ -1,6 +1,10 @@
 // Taking results out of the results window: Save to file through the Save
 // As dialog, and Copy from the context menu.
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <fstream>
 #include <sstream>
@@ -68,9 +72,12 @@ protected:
 // hold what they held before.
 TEST_F(Export, SaveWritesTheListUnderTheChosenName) {
     program.service().Answer("1.2.3.10", FakeService::Listed(true));
-    ProgramDriver::Window results = FinishedRun("1.2.3.2\r1.2.3.10", 2);
-    const std::string list_bytes =
-        WithCrLf({ResultLine("1.2.3.10", true), ResultLine("1.2.3.2", false)});
+    ProgramDriver::Window results = FinishedRun("1.2.3.2\r1.2.3.10\r198.51.100.7", 3);
+    // The last line is as long as a result line gets.
+    ASSERT_EQ(ResultLine("198.51.100.7", false).size(), 99u);
+    const std::string list_bytes = WithCrLf({ResultLine("1.2.3.10", true),
+                                             ResultLine("1.2.3.2", false),
+                                             ResultLine("198.51.100.7", false)});
     const std::string d = program.dir() + "/";
     const std::string old_bytes = "what the file held before\r\n";
 
@@ -148,6 +155,50 @@ TEST_F(Export, SaveWritesTheListUnderTheChosenName) {
     EndProgram();
 }
 
+// The chosen path and ".txt" must fit the path buffer (1,000 bytes with its
+// zero); a path that leaves no room for ".txt" is not cut short to make
+// room, it is not written at all. The folders exist, so a shortened or
+// overrun name would show up as a file in them.
+TEST_F(Export, APathWithNoRoomForTxtIsNotWritten) {
+    ProgramDriver::Window results = FinishedRun("1.2.3.2", 1);
+    std::string folder = program.dir();
+    while (folder.size() < 800) {
+        folder += "/" + std::string(150, 'd');
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0) << folder;
+    }
+    folder += "/";
+    struct Row {
+        size_t length;  // of the typed path, which does not end in ".txt"
+        bool written;   // as the typed path with ".txt" after it
+    } rows[] = {{995, true}, {996, false}, {999, false}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE("a path of " + std::to_string(row.length) + " bytes");
+        const std::string typed = folder + std::string(row.length - folder.size(), 'n');
+        ProgramDriver::Window dialog = OpenSaveAs(results);
+        ASSERT_EQ(program.SetText(program.ChildId(dialog.hwnd, kSaveAsFileName), typed), "ok");
+        ASSERT_EQ(program.Click(program.ChildId(dialog.hwnd, kIdOk)), "ok");
+        ASSERT_TRUE(program.WaitForGone(dialog.hwnd));
+        ASSERT_TRUE(program.Idle(results.hwnd));
+        std::string bytes;
+        EXPECT_EQ(ReadWholeFile(typed + ".txt", &bytes), row.written);
+        if (row.written) {
+            EXPECT_EQ(bytes, WithCrLf({ResultLine("1.2.3.2", false)}));
+            ASSERT_EQ(unlink((typed + ".txt").c_str()), 0);
+        }
+        DIR *d = opendir(folder.c_str());
+        ASSERT_NE(d, nullptr);
+        std::vector<std::string> names;
+        while (dirent *e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+        EXPECT_TRUE(names.empty()) << names.size() << " files, the first " << names[0];
+    }
+    CloseResults(results);
+    ExpectNothingLeftOfRuns();
+    EndProgram();
+}
+
 // An empty list saves as an empty file, emptying one that held text.
 TEST_F(Export, AnEmptyListSavesZeroBytes) {
     ProgramDriver::Window results = StartRun("*.*.*.*");
@@ -173,11 +224,12 @@ TEST_F(Export, AnEmptyListSavesZeroBytes) {
     EndProgram();
 }
 
-// Copy takes the selected lines in list order, each with CR LF; with
-// nothing selected it empties the clipboard.
+// Copy takes the selected lines in list order, each with CR LF, however
+// long; with nothing selected it empties the clipboard. While another
+// program holds the clipboard, Copy changes nothing and keeps no block.
 TEST_F(Export, CopyPutsTheSelectedLinesOnTheClipboard) {
     ProgramDriver::Window results =
-        FinishedRun("1.2.3.1\r1.2.3.2\r1.2.3.3\r1.2.3.4\r1.2.3.5", 5);
+        FinishedRun("1.2.3.1\r1.2.3.2\r198.51.100.7\r1.2.3.3\r1.2.3.5", 5);
     const Hwnd list = ListOf(results);
     std::vector<std::string> lines = program.ListTexts(list);
     ASSERT_EQ(lines.size(), 5u);
@@ -196,6 +248,15 @@ TEST_F(Export, CopyPutsTheSelectedLinesOnTheClipboard) {
     ProgramDriver::Clipboard clip = program.ReadClipboard();
     EXPECT_TRUE(clip.present);
     EXPECT_EQ(clip.text, WithCrLf({lines[0], lines[2], lines[4]}));
+    EXPECT_EQ(lines[4], ResultLine("198.51.100.7", false));
+
+    const long long blocks = program.LiveCounts().blocks;
+    ASSERT_EQ(program.HoldClipboard(true), "ok");
+    ASSERT_EQ(program.Select(list, 1, true), "ok");
+    copy();
+    ASSERT_EQ(program.HoldClipboard(false), "ok");
+    EXPECT_EQ(program.ReadClipboard().text, clip.text);
+    EXPECT_EQ(program.LiveCounts().blocks, blocks) << "the refused block is released";
 
     ASSERT_EQ(program.Select(list, -1, false), "ok");
     ASSERT_TRUE(program.Idle(results.hwnd));

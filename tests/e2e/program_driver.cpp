@@ -117,6 +117,7 @@ void ProgramDriver::WriteFixtureDatabase() {
     db.Add(Ip(1, 2, 3, 0), Ip(1, 2, 3, 255), "中国", "北京");
     db.Add(Ip(10, 0, 0, 0), Ip(10, 0, 255, 255), "局域网", "对方和您在同一内部网");
     db.Add(Ip(192, 0, 2, 0), Ip(192, 0, 2, 255), "美国", "", CountryForm::Mode2, AreaForm::Unknown);
+    db.Add(Ip(198, 51, 100, 0), Ip(198, 51, 100, 255), "澳大利亚", kLongArea);
     db.Write();
 }
 
@@ -518,6 +519,9 @@ std::string ProgramDriver::Select(Hwnd list, int index, bool selected) {
                  (selected ? " 1" : " 0"));
 }
 std::string ProgramDriver::Choose(long long id) { return Input("choose " + std::to_string(id)); }
+std::string ProgramDriver::HoldClipboard(bool hold) {
+    return Input(std::string("holdclipboard ") + (hold ? "1" : "0"));
+}
 std::string ProgramDriver::CancelMenu() { return Input("menucancel"); }
 std::string ProgramDriver::CloseBox(Hwnd hwnd) { return Input("close " + HwndText(hwnd)); }
 

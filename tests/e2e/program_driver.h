@@ -76,6 +76,9 @@ public:
     // The location ranges of the fixture database, and the texts its
     // lookups give (GBK).
     static void WriteFixtureDatabase();
+    // The area of 198.51.100.0/24: long enough that 198.51.100.7's line
+    // takes the whole 99 bytes a result line may have.
+    static constexpr const char *kLongArea = "昆士兰州布里斯班市南岸区格雷街一号会展中心东楼B座2层3号机房";
 
     // Starts the program (another one built on the layer's start-up, if
     // given). with_database false leaves qqwry.dat out.
@@ -108,6 +111,9 @@ public:
     unsigned MessageBoxStyle(Hwnd box);
     bool OpenMenu(Menu *out);  // false when no popup menu is open
     Clipboard ReadClipboard();
+    // Keeps the clipboard open elsewhere (true) until released (false), so
+    // the program cannot open it meanwhile.
+    std::string HoldClipboard(bool hold);
     Counts LiveCounts();
 
     // ---- input: "ok", or the reason the program gave for refusing it ----

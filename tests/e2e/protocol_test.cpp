@@ -183,6 +183,7 @@ TEST_F(Protocol, MalformedAndStaleRequestsAreRefused) {
         {"menu", "no-menu"},
         {"choose 40000", "no-menu"},
         {"list 0x1", "no-window"},
+        {"holdclipboard 2", "bad-request"},
     };
     for (const Case &c : cases) {
         std::string status;

@@ -41,6 +41,9 @@ inline std::string ResultLine(const std::string &address, bool listed) {
     } else if (address.compare(0, 8, "192.0.2.") == 0) {
         country = "美国";
         area = "Unknown";
+    } else if (address.compare(0, 11, "198.51.100.") == 0) {
+        country = "澳大利亚";
+        area = ProgramDriver::kLongArea;
     }
     char line[200];
     snprintf(line, sizeof line, "ip %s   %s   %s %s", address.c_str(),

@@ -233,9 +233,13 @@ void cmd_msgboxstyle(const Args &args, Reply *reply) {
     reply->ok(format_handle(style));
 }
 
+// Set while `holdclipboard 1` keeps the clipboard open on the server's
+// thread, as another program that holds it would.
+bool clipboard_held = false;
+
 void cmd_clipboard(const Args &args, Reply *reply) {
     if (!arg_count(args, 1, reply)) return;
-    if (!OpenClipboard(nullptr)) {
+    if (!clipboard_held && !OpenClipboard(nullptr)) {
         reply->error("busy");
         return;
     }
@@ -247,8 +251,25 @@ void cmd_clipboard(const Args &args, Reply *reply) {
         if (data && size > 0) text.assign(data, strnlen(data, size));
         if (data) GlobalUnlock(block);
     }
-    CloseClipboard();
+    if (!clipboard_held) CloseClipboard();
     reply->ok(std::string(block ? "1" : "0") + " " + escape_text(text));
+}
+
+void cmd_holdclipboard(const Args &args, Reply *reply) {
+    if (!arg_count(args, 2, reply)) return;
+    const bool hold = args[1] == "1";
+    if (!hold && args[1] != "0") {
+        reply->error("bad-request");
+        return;
+    }
+    if (hold != clipboard_held) {
+        if (hold ? !OpenClipboard(nullptr) : !CloseClipboard()) {
+            reply->error("busy");
+            return;
+        }
+        clipboard_held = hold;
+    }
+    reply->ok();
 }
 
 void cmd_counts(const Args &args, Reply *reply) {
@@ -570,6 +591,7 @@ const Command kCommands[] = {
     {"rclick", cmd_rclick},       {"select", cmd_select},     {"menu", cmd_menu},
     {"choose", cmd_choose},       {"menucancel", cmd_menucancel},
     {"msgboxstyle", cmd_msgboxstyle}, {"clipboard", cmd_clipboard},
+    {"holdclipboard", cmd_holdclipboard},
     {"route", cmd_route},         {"close", cmd_close},       {"wait", cmd_wait},
     {"idle", cmd_idle},           {"counts", cmd_counts},
 };
