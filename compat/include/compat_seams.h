@@ -46,6 +46,13 @@ int CompatWaitWindowChange(unsigned long seen, int timeout_ms);
  * its own waiting thread. */
 void CompatSignalWindowChange(void);
 
+/* From now on a top-level window with exactly this title cannot be
+ * created: CreateWindowExA, CreateDialogParamA and DialogBoxParamA fail with
+ * ERROR_NOT_ENOUGH_MEMORY, as on a system out of window resources. Null
+ * lets every window be created again. For tests of what a program does when
+ * one of its windows cannot be made. */
+void CompatRefuseWindowsTitled(const char *title);
+
 /* The uType that MessageBoxA was given, for a message box that is showing
  * (its modal loop has begun); COMPAT_NO_MESSAGE_BOX for any other window.
  * The box's text is the text of its child COMPAT_MESSAGE_BOX_TEXT_ID, its

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <string>
+
+#include <compat_seams.h>
 
 #include "core/counters.h"
 #include "display/display.h"
@@ -18,6 +22,7 @@ namespace compat {
 namespace {
 
 constexpr DWORD kErrorAccessDenied = 5;
+constexpr DWORD kErrorNotEnoughMemory = 8;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorInvalidWindowHandle = 1400;
 constexpr DWORD kErrorTlwWithWsChild = 1406;
@@ -34,6 +39,17 @@ std::map<uintptr_t, std::shared_ptr<Window>> &registry() {
 }
 
 uintptr_t key(HWND h) { return reinterpret_cast<uintptr_t>(h); }
+
+// The title of top-level windows that cannot be created (see compat_seams.h).
+std::mutex refused_mutex;
+std::string refused_title;
+bool refusing = false;
+
+bool creation_refused(const CREATESTRUCTA &cs) {
+    if (cs.style & WS_CHILD) return false;
+    std::lock_guard<std::mutex> lock(refused_mutex);
+    return refusing && refused_title == (cs.lpszName ? cs.lpszName : "");
+}
 
 // The window whose procedure runs on this thread right now, so the
 // built-in procedure finds its window without a registry look-up.
@@ -162,6 +178,10 @@ HWND create_window(const CREATESTRUCTA &cs_in, const WindowClass *cls,
         }
     } else if (style & WS_CHILD) {
         SetLastError(kErrorTlwWithWsChild);
+        return nullptr;
+    }
+    if (creation_refused(cs)) {
+        SetLastError(kErrorNotEnoughMemory);
         return nullptr;
     }
     if (!control && cls->make) control = cls->make(cs);
@@ -660,4 +680,10 @@ LRESULT WINAPI DefWindowProcA(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     return proc ? proc(h, msg, wp, lp) : 0;
+}
+
+void CompatRefuseWindowsTitled(const char *title) {
+    std::lock_guard<std::mutex> lock(compat::refused_mutex);
+    compat::refusing = title != nullptr;
+    compat::refused_title = title ? title : "";
 }
