@@ -483,65 +483,56 @@ void cmd_close(const Args &args, Reply *reply) {
 // ---- the open popup menu ----
 
 // The open pop-up menu (the newest, should menus nest) and its lines.
-bool open_menu(HWND *popup, display::WindowSnapshot *snap, std::vector<display::MenuLine> *lines) {
-    *popup = nullptr;
+struct OpenMenu {
+    HWND popup = nullptr;
+    display::WindowSnapshot snap;
+    std::vector<display::MenuLine> lines;
+};
+
+// Finds the open menu; when there is none the reply says so.
+bool find_open_menu(OpenMenu *menu, Reply *reply) {
     for (HWND h : display::windows_under(nullptr)) {
         display::WindowSnapshot s;
         std::vector<display::MenuLine> l;
         if (display::snapshot(h, &s) && s.class_name == "#32768" && (s.style & WS_VISIBLE) &&
             display::read_menu(h, &l)) {
-            *popup = h;
-            *snap = s;
-            *lines = std::move(l);
+            menu->popup = h;
+            menu->snap = s;
+            menu->lines = std::move(l);
         }
     }
-    return *popup != nullptr;
+    if (!menu->popup) reply->error("no-menu");
+    return menu->popup != nullptr;
 }
 
 void cmd_menu(const Args &args, Reply *reply) {
-    if (!arg_count(args, 1, reply)) return;
-    HWND popup;
-    display::WindowSnapshot s;
-    std::vector<display::MenuLine> lines;
-    if (!open_menu(&popup, &s, &lines)) {
-        reply->error("no-menu");
-        return;
-    }
-    reply->text = "ok " + std::to_string(lines.size()) + " " +
-                  std::to_string(static_cast<long long>(s.rect.left)) + " " +
-                  std::to_string(static_cast<long long>(s.rect.top)) + "\n";
-    for (const display::MenuLine &l : lines)
+    OpenMenu menu;
+    if (!arg_count(args, 1, reply) || !find_open_menu(&menu, reply)) return;
+    reply->text = "ok " + std::to_string(menu.lines.size()) + " " +
+                  std::to_string(static_cast<long long>(menu.snap.rect.left)) + " " +
+                  std::to_string(static_cast<long long>(menu.snap.rect.top)) + "\n";
+    for (const display::MenuLine &l : menu.lines)
         reply->text += std::to_string(l.id) + " " + escape_text(l.text) + "\n";
 }
 
 void cmd_choose(const Args &args, Reply *reply) {
     long long id;
-    if (!arg_count(args, 2, reply) || !int_arg(args, 1, false, 0, 0xFFFF, &id, reply)) return;
-    HWND popup;
-    display::WindowSnapshot s;
-    std::vector<display::MenuLine> lines;
-    if (!open_menu(&popup, &s, &lines)) {
-        reply->error("no-menu");
+    OpenMenu menu;
+    if (!arg_count(args, 2, reply) || !int_arg(args, 1, false, 0, 0xFFFF, &id, reply) ||
+        !find_open_menu(&menu, reply))
         return;
-    }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].popup || lines[i].id != static_cast<UINT>(id)) continue;
-        if (post(popup, display::kMenuChoose, static_cast<WPARAM>(i), 0, reply)) reply->ok();
+    for (size_t i = 0; i < menu.lines.size(); ++i) {
+        if (menu.lines[i].popup || menu.lines[i].id != static_cast<UINT>(id)) continue;
+        if (post(menu.popup, display::kMenuChoose, static_cast<WPARAM>(i), 0, reply)) reply->ok();
         return;
     }
     reply->error("no-item");
 }
 
 void cmd_menucancel(const Args &args, Reply *reply) {
-    if (!arg_count(args, 1, reply)) return;
-    HWND popup;
-    display::WindowSnapshot s;
-    std::vector<display::MenuLine> lines;
-    if (!open_menu(&popup, &s, &lines)) {
-        reply->error("no-menu");
-        return;
-    }
-    if (post(popup, WM_KEYDOWN, kVkEscape, 1, reply)) reply->ok();
+    OpenMenu menu;
+    if (!arg_count(args, 1, reply) || !find_open_menu(&menu, reply)) return;
+    if (post(menu.popup, WM_KEYDOWN, kVkEscape, 1, reply)) reply->ok();
 }
 
 // ---- the network ----
