@@ -3,7 +3,8 @@
 #   1. the plain build, every test;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer, every test;
 #   3. ThreadSanitizer, the threaded suites;
-#   4. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
+#   4. quorvane.exe cross-built, its tests under Wine (scripts/test_windows.sh);
+#   5. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh g++ cmake make libgtest-dev libbenchmark-dev clang-14 \
@@ -34,6 +35,9 @@ ctest --test-dir build-asan --output-on-failure -j"$JOBS"
 echo "== ThreadSanitizer"
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread
 ctest --test-dir build-tsan --output-on-failure -j"$JOBS"
+
+echo "== Windows program (MinGW-w64), its tests under Wine"
+bash scripts/test_windows.sh
 
 echo "== fuzzing, ${FUZZ_SECONDS}s per target"
 configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
