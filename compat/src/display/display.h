@@ -14,6 +14,10 @@
 //   Content          a control's own data changed (list lines, selection)
 //   MessageBoxShown  a message box and its children are complete and its
 //                    modal loop begins; CompatGetMessageBoxStyle answers
+//   Focus            a thread's keyboard focus moved (hwnd: the new focus,
+//                    or the old one when no window has it now)
+//   Clipboard        the clipboard was emptied or given text and is closed
+//                    again (hwnd: null); read_clipboard_text reads it
 // The call comes on the thread that made the change, with no layer lock
 // held, so it may read state through this header. It must return soon and
 // must neither wait for a window's thread nor call a window procedure: a
@@ -23,9 +27,30 @@
 // (PostMessageA), which its thread carries out when it next takes messages:
 // a button press is WM_COMMAND(id) posted to the button's parent, e.g. to a
 // message box. A back end never calls a window procedure itself.
+//   Keys go to the focus of the window's thread (focus_of) when it lies in
+//   the window the person works in, else to that window itself, as
+//   WM_KEYDOWN(vk), the WM_CHAR it types if any, WM_KEYUP(vk); Shift and
+//   Ctrl wrap a keystroke in their own WM_KEYDOWN/WM_KEYUP, which the
+//   controls read back as the thread's key state. Typed text is one
+//   WM_CHAR per GBK byte. Dialogs and message boxes take Tab, Enter, Esc
+//   and the context-menu keys themselves; a list box takes the arrows,
+//   PageUp/PageDown, Home, End and Space; an edit the caret keys.
+//   When the person turns to another top-level window, the back end posts
+//   it WM_ACTIVATE(WA_ACTIVE): a dialog gives the focus back to the
+//   control that had it last.
+//   Mouse: WM_LBUTTONDOWN then WM_LBUTTONUP to a control presses a button
+//   and focuses any control. To a list box, the position's y (HIWORD) is
+//   the row in the list's view, 0 for its first line shown, and wParam
+//   carries MK_SHIFT and MK_CONTROL; WM_MOUSEWHEEL scrolls it (WHEEL_DELTA
+//   a notch, three lines). An edit takes its caret with EM_SETSEL(i, i),
+//   a byte offset into its text. A right click is WM_CONTEXTMENU to the
+//   window under the pointer, which hands it up to its parent.
+//   Screen positions (WM_CONTEXTMENU, a pop-up menu's rect) are in the
+//   back end's own screen units; (-1, -1) means "where the keyboard is".
 //
-// Reading state: snapshot() and read_list_box() copy what a window shows,
-// from any thread, without involving the window's thread.
+// Reading state: snapshot(), read_list_box(), read_list_view(),
+// read_edit(), read_menu(), focus_of() and read_clipboard_text() copy what
+// a screen shows, from any thread, without involving the window's thread.
 //
 // The null back end (the default) shows nothing; the counter still runs.
 #pragma once
@@ -38,7 +63,7 @@
 namespace compat {
 namespace display {
 
-enum class Change { Created, Destroyed, Text, State, Content, MessageBoxShown };
+enum class Change { Created, Destroyed, Text, State, Content, MessageBoxShown, Focus, Clipboard };
 
 class Backend {
 public:
@@ -84,6 +109,30 @@ struct ListLine {
 // *lines and its line count into *count; false when hwnd is no list box.
 bool read_list_box(HWND hwnd, size_t first, size_t max_lines, std::vector<ListLine> *lines,
                    size_t *count);
+
+// The view of a list box: its line count, the first line shown and the
+// caret line (0 in an empty list). False when hwnd is no list box.
+struct ListView {
+    size_t count = 0;
+    size_t top = 0;
+    size_t caret = 0;
+};
+bool read_list_view(HWND hwnd, ListView *view);
+
+// Posted to a list box: wParam is how many lines the back end shows of it,
+// which PageUp and PageDown move by and the caret is kept within.
+constexpr UINT kListPage = WM_USER + 0x7E01;
+
+// An edit's text (CR LF line ends) and its caret, a byte offset into the
+// text at the start of a character. False when hwnd is no edit.
+bool read_edit(HWND hwnd, std::string *text, size_t *caret);
+
+// The window that has the keyboard focus on that thread, or null.
+HWND focus_of(DWORD thread_id);
+
+// The clipboard's CF_TEXT, up to its first zero byte; false when the
+// clipboard holds no text.
+bool read_clipboard_text(std::string *text);
 
 // Pop-up menus (class "#32768", shown by TrackPopupMenu): read_menu copies
 // the pop-up's lines, false when popup is no menu. To choose line i a back

@@ -12,8 +12,10 @@ namespace compat {
 
 // Virtual keys the dialog manager reacts to.
 enum : WPARAM {
-    kVkBack = 0x08, kVkTab = 0x09, kVkReturn = 0x0D, kVkShift = 0x10,
-    kVkEscape = 0x1B, kVkSpace = 0x20, kVkF10 = 0x79, kVkApps = 0x5D,
+    kVkBack = 0x08, kVkTab = 0x09, kVkReturn = 0x0D, kVkShift = 0x10, kVkControl = 0x11,
+    kVkEscape = 0x1B, kVkSpace = 0x20, kVkPrior = 0x21, kVkNext = 0x22, kVkEnd = 0x23,
+    kVkHome = 0x24, kVkLeft = 0x25, kVkUp = 0x26, kVkRight = 0x27, kVkDown = 0x28,
+    kVkDelete = 0x2E, kVkApps = 0x5D, kVkF10 = 0x79,
 };
 
 // Creates a dialog from a template on the calling thread: the window, its

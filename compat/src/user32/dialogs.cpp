@@ -4,7 +4,9 @@
 
 #include <strings.h>
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "display/display.h"
@@ -14,17 +16,25 @@ namespace compat {
 
 namespace {
 
+void restore_focus(HWND dlg, HWND saved);
+
 struct DialogState final : Control {
     DLGPROC proc = nullptr;
     bool ended = false;     // the dialog's own thread only
     INT_PTR result = -1;
     HICON icons[2] = {nullptr, nullptr};
+    HWND saved_focus = nullptr;  // its control that had the focus last; own thread only
 
     LRESULT handle(Window &w, UINT msg, WPARAM wp, LPARAM lp) override {
         if (proc && msg != WM_CREATE && proc(w.handle, msg, wp, lp)) return TRUE;
         switch (msg) {
         case WM_CLOSE:
             PostMessageA(w.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+            return 0;
+        case WM_ACTIVATE:
+            // Made the active window again (a display back end says so):
+            // the focus goes back to the control that had it.
+            if (LOWORD(wp) != WA_INACTIVE) restore_focus(w.handle, saved_focus);
             return 0;
         case WM_SETICON: {
             int which = wp == ICON_BIG ? 1 : 0;
@@ -41,7 +51,25 @@ struct DialogState final : Control {
 };
 
 thread_local HWND focus_window = nullptr;
-thread_local bool shift_down = false;
+
+// Every thread's focus, for the display back ends, which draw it and send
+// keystrokes to it from threads of their own.
+std::mutex &focus_mutex() {
+    static auto *m = new std::mutex();
+    return *m;
+}
+std::map<DWORD, HWND> &focus_table() {
+    static auto *t = new std::map<DWORD, HWND>();
+    return *t;
+}
+
+void publish_focus(HWND h) {
+    std::lock_guard<std::mutex> lock(focus_mutex());
+    if (h)
+        focus_table()[GetCurrentThreadId()] = h;
+    else
+        focus_table().erase(GetCurrentThreadId());
+}
 
 DialogState *dialog_state(HWND h) {
     auto w = find_window(h);
@@ -64,6 +92,21 @@ std::vector<HWND> tab_stops(HWND dlg) {
         if ((s & WS_TABSTOP) && (s & WS_VISIBLE) && !(s & WS_DISABLED)) out.push_back(c);
     }
     return out;
+}
+
+bool is_child_of(HWND child, HWND dlg) {
+    return child && IsWindow(child) && (style_of(child) & WS_CHILD) && GetParent(child) == dlg;
+}
+
+void restore_focus(HWND dlg, HWND saved) {
+    HWND now = GetFocus();
+    if (now && (now == dlg || is_child_of(now, dlg))) return;
+    if (is_child_of(saved, dlg) && takes_input(saved) && (style_of(saved) & WS_VISIBLE)) {
+        SetFocus(saved);
+        return;
+    }
+    std::vector<HWND> stops = tab_stops(dlg);
+    if (!stops.empty()) SetFocus(stops.front());
 }
 
 void move_focus(HWND dlg, bool backwards) {
@@ -103,7 +146,7 @@ void press_default(HWND dlg) {
 // A key meant for the dialog itself. True when the dialog manager used it.
 bool dialog_key(HWND dlg, const MSG &m) {
     switch (m.wParam) {
-    case kVkTab: move_focus(dlg, shift_down); return true;
+    case kVkTab: move_focus(dlg, key_down(kVkShift)); return true;
     case kVkReturn:
         if (wants_return(m.hwnd)) return false;
         press_default(dlg);
@@ -113,7 +156,7 @@ bool dialog_key(HWND dlg, const MSG &m) {
         return true;
     case kVkApps:
     case kVkF10:
-        if (m.wParam == kVkF10 && !shift_down) return false;
+        if (m.wParam == kVkF10 && !key_down(kVkShift)) return false;
         SendMessageA(m.hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m.hwnd), MAKELPARAM(-1, -1));
         return true;
     default: return false;
@@ -266,10 +309,7 @@ BOOL WINAPI IsDialogMessageA(HWND dlg, LPMSG m) {
     if (!is_input(m->message)) return FALSE;
     if (!takes_input(m->hwnd)) return TRUE;  // swallowed: a disabled window takes no input
     if (m->message == WM_KEYDOWN || m->message == WM_KEYUP) {
-        if (m->wParam == kVkShift) {
-            shift_down = m->message == WM_KEYDOWN;
-            return TRUE;
-        }
+        if (m->wParam == kVkShift || m->wParam == kVkControl) return TRUE;
         if (m->message == WM_KEYDOWN && dialog_key(dlg, *m)) return TRUE;
     }
     if (m->message == WM_CHAR && (m->wParam == '\t' || m->wParam == 0x1B)) return TRUE;
@@ -289,10 +329,31 @@ HWND WINAPI SetFocus(HWND h) {
         return nullptr;
     if (old == h) return old;
     focus_window = h;
+    publish_focus(h);
+    if (h)
+        if (DialogState *state = dialog_state(top_level_of(h))) state->saved_focus = h;
     if (old) SendMessageA(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(h), 0);
     if (h) SendMessageA(h, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+    display::changed(h ? h : old, display::Change::Focus);
     return old;
 }
+
+namespace compat {
+namespace display {
+
+HWND focus_of(DWORD thread_id) {
+    HWND h;
+    {
+        std::lock_guard<std::mutex> lock(focus_mutex());
+        auto it = focus_table().find(thread_id);
+        if (it == focus_table().end()) return nullptr;
+        h = it->second;
+    }
+    return IsWindow(h) ? h : nullptr;
+}
+
+}  // namespace display
+}  // namespace compat
 
 // An icon is the address of its group entry in the module's resources:
 // the same for every load, and nothing to free.

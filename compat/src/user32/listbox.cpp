@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "user32/dialog.h"
+#include "user32/queue.h"
 
 namespace compat {
 
@@ -164,12 +166,21 @@ void LineStore::clear() {
 
 // ---- the control ----
 
-ListBox::ListBox(DWORD style)
-    : sorted_((style & LBS_SORT) != 0),
-      multi_((style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0) {}
+namespace {
+
+constexpr UINT kLbnSelChange = 1;
+constexpr size_t kWheelLines = 3;  // lines one notch of the wheel scrolls
+
+}  // namespace
+
+ListBox::ListBox(const CREATESTRUCTA &cs)
+    : sorted_((cs.style & LBS_SORT) != 0),
+      multi_((cs.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0),
+      // A line is one character tall: eight dialog units.
+      page_(cs.cy >= 16 ? static_cast<size_t>(cs.cy / 8) : 1) {}
 
 std::unique_ptr<Control> make_list_box(const CREATESTRUCTA &cs) {
-    return std::make_unique<ListBox>(static_cast<DWORD>(cs.style));
+    return std::make_unique<ListBox>(cs);
 }
 
 LRESULT ListBox::add_string(Window &w, const char *text) {
@@ -178,10 +189,182 @@ LRESULT ListBox::add_string(Window &w, const char *text) {
     size_t index;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        const bool had_lines = lines_.size() > 0;
         index = sorted_ ? lines_.insert_sorted(text, length) : lines_.append(text, length);
+        // The caret and the anchor stay on their lines.
+        if (had_lines && index <= caret_) ++caret_;
+        if (had_lines && index <= anchor_) ++anchor_;
     }
     display::changed(w.handle, display::Change::Content);
     return static_cast<LRESULT>(index);
+}
+
+void ListBox::set_line(size_t index, bool select) {
+    LineStore::Line &line = lines_.at(index);
+    if (line.selected == select) return;
+    line.selected = select;
+    selected_count_ += select ? 1 : static_cast<size_t>(-1);
+}
+
+void ListBox::select_only(size_t index) { select_range(index, index, false); }
+
+// Selects the lines from..to (either order); keep_others false deselects
+// every other line.
+void ListBox::select_range(size_t from, size_t to, bool keep_others) {
+    if (from > to) std::swap(from, to);
+    if (!keep_others) {
+        if (selected_count_ > 0) {
+            for (size_t i = 0; i < lines_.size() && selected_count_ > 0; ++i)
+                if (i < from || i > to) set_line(i, false);
+        }
+    }
+    for (size_t i = from; i <= to && i < lines_.size(); ++i) set_line(i, true);
+}
+
+void ListBox::clamp_top() {
+    const size_t n = lines_.size();
+    const size_t last_top = n > page_ ? n - page_ : 0;
+    if (top_index_ > last_top) top_index_ = last_top;
+}
+
+void ListBox::scroll_to_caret() {
+    if (caret_ < top_index_) top_index_ = caret_;
+    if (caret_ >= top_index_ + page_) top_index_ = caret_ - page_ + 1;
+    clamp_top();
+}
+
+// Only a list with several selected lines has a selection apart from the
+// caret; in a single-selection list the selection follows the caret.
+void ListBox::move_caret(Window &w, long target, Extend how) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const size_t n = lines_.size();
+        if (n == 0) return;
+        if (target < 0) target = 0;
+        if (static_cast<size_t>(target) >= n) target = static_cast<long>(n - 1);
+        caret_ = static_cast<size_t>(target);
+        if (!multi_ || how == Extend::None) {
+            anchor_ = caret_;
+            if (multi_) select_only(caret_);
+        } else if (how == Extend::Range) {
+            select_range(anchor_, caret_, false);
+        }
+        scroll_to_caret();
+    }
+    display::changed(w.handle, display::Change::Content);
+    if (how != Extend::Keep) tell_parent_selection(w);
+}
+
+void ListBox::toggle_caret(Window &w) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!multi_ || caret_ >= lines_.size()) return;
+        set_line(caret_, !lines_.at(caret_).selected);
+        anchor_ = caret_;
+    }
+    display::changed(w.handle, display::Change::Content);
+    tell_parent_selection(w);
+}
+
+// Arrows, PageUp/PageDown, Home and End move the caret; with Shift the
+// selection runs from the anchor to the caret, with Ctrl only the caret
+// moves. Space toggles the caret line; Shift+Space selects up to it.
+void ListBox::key_down(Window &w, WPARAM vk) {
+    const Extend how = compat::key_down(kVkShift)     ? Extend::Range
+                       : compat::key_down(kVkControl) ? Extend::Keep
+                                                        : Extend::None;
+    size_t caret, page, n;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        caret = caret_;
+        page = page_;
+        n = lines_.size();
+    }
+    const long c = static_cast<long>(caret);
+    const long step = page > 1 ? static_cast<long>(page - 1) : 1;
+    switch (vk) {
+    case kVkUp: move_caret(w, c - 1, how); break;
+    case kVkDown: move_caret(w, c + 1, how); break;
+    case kVkPrior: move_caret(w, c - step, how); break;
+    case kVkNext: move_caret(w, c + step, how); break;
+    case kVkHome: move_caret(w, 0, how); break;
+    case kVkEnd: move_caret(w, static_cast<long>(n) - 1, how); break;
+    case kVkSpace:
+        if (how == Extend::Range)
+            move_caret(w, c, how);
+        else
+            toggle_caret(w);
+        break;
+    default: break;
+    }
+}
+
+// A click on the line at row HIWORD(pos) of the view: alone it selects
+// that line only, with Ctrl it toggles it, with Shift it selects from the
+// anchor to it (keeping the others too when Ctrl is down as well).
+void ListBox::click(Window &w, WPARAM flags, LPARAM pos) {
+    if (!takes_input(w.handle)) return;
+    SetFocus(w.handle);
+    const long row = static_cast<short>(HIWORD(pos));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (row < 0 || static_cast<size_t>(row) >= page_) return;
+        const size_t index = top_index_ + static_cast<size_t>(row);
+        if (index >= lines_.size()) return;
+        caret_ = index;
+        if (!multi_) {
+            anchor_ = index;
+        } else if (flags & MK_SHIFT) {
+            select_range(anchor_, index, (flags & MK_CONTROL) != 0);
+        } else if (flags & MK_CONTROL) {
+            set_line(index, !lines_.at(index).selected);
+            anchor_ = index;
+        } else {
+            anchor_ = index;
+            select_only(index);
+        }
+        scroll_to_caret();
+    }
+    display::changed(w.handle, display::Change::Content);
+    tell_parent_selection(w);
+}
+
+void ListBox::wheel(Window &w, WPARAM wp) {
+    const long notches = -static_cast<short>(HIWORD(wp)) / WHEEL_DELTA;
+    if (notches == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const long lines = notches * static_cast<long>(kWheelLines);
+        const long top = static_cast<long>(top_index_) + lines;
+        top_index_ = top < 0 ? 0 : static_cast<size_t>(top);
+        clamp_top();
+    }
+    display::changed(w.handle, display::Change::Content);
+}
+
+void ListBox::set_page(Window &w, WPARAM lines) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        page_ = lines > 0 ? static_cast<size_t>(lines) : 1;
+        clamp_top();
+    }
+    display::changed(w.handle, display::Change::Content);
+}
+
+// LBS_NOTIFY: the parent hears of a selection the person changed.
+void ListBox::tell_parent_selection(Window &w) {
+    HWND parent;
+    LONG_PTR id;
+    DWORD style;
+    {
+        std::lock_guard<std::mutex> lock(window_mutex());
+        parent = w.parent;
+        id = w.id;
+        style = w.style;
+    }
+    if (parent && (style & LBS_NOTIFY))
+        SendMessageA(parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), kLbnSelChange),
+                     reinterpret_cast<LPARAM>(w.handle));
 }
 
 // Only lists that allow several selected lines take LB_SETSEL; index -1
@@ -195,11 +378,7 @@ LRESULT ListBox::set_selection(Window &w, bool select, LPARAM index) {
             selected_count_ = select ? lines_.size() : 0;
         } else {
             if (index < 0 || static_cast<size_t>(index) >= lines_.size()) return LB_ERR;
-            LineStore::Line &line = lines_.at(static_cast<size_t>(index));
-            if (line.selected != select) {
-                line.selected = select;
-                selected_count_ += select ? 1 : static_cast<size_t>(-1);
-            }
+            set_line(static_cast<size_t>(index), select);
         }
     }
     display::changed(w.handle, display::Change::Content);
@@ -253,9 +432,21 @@ LRESULT ListBox::handle(Window &w, UINT msg, WPARAM wp, LPARAM lp) {
             std::lock_guard<std::mutex> lock(mutex_);
             lines_.clear();
             selected_count_ = 0;
-            top_index_ = 0;
+            top_index_ = caret_ = anchor_ = 0;
         }
         display::changed(w.handle, display::Change::Content);
+        return 0;
+    case WM_KEYDOWN:
+        if (takes_input(w.handle)) key_down(w, wp);
+        return 0;
+    case WM_LBUTTONDOWN:
+        click(w, wp, lp);
+        return 0;
+    case WM_MOUSEWHEEL:
+        wheel(w, wp);
+        return 0;
+    case display::kListPage:
+        set_page(w, wp);
         return 0;
     default:
         return def_window_proc(w, msg, wp, lp);
@@ -267,9 +458,11 @@ size_t ListBox::count() const {
     return lines_.size();
 }
 
-int ListBox::top_index() const {
+void ListBox::view(size_t *count, size_t *top, size_t *caret) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return top_index_;
+    *count = lines_.size();
+    *top = top_index_;
+    *caret = caret_;
 }
 
 void ListBox::read(size_t first, size_t max_lines, std::vector<std::string> *texts,
@@ -295,6 +488,14 @@ bool read_list_box(HWND hwnd, size_t first, size_t max_lines, std::vector<ListLi
     box->read(first, max_lines, &texts, &selected, count);
     lines->clear();
     for (size_t i = 0; i < texts.size(); ++i) lines->push_back(ListLine{texts[i], selected[i]});
+    return true;
+}
+
+bool read_list_view(HWND hwnd, ListView *out) {
+    auto w = find_window(hwnd);
+    auto *box = w ? dynamic_cast<ListBox *>(w->control.get()) : nullptr;
+    if (!box || !out) return false;
+    box->view(&out->count, &out->top, &out->caret);
     return true;
 }
 

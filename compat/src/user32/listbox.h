@@ -77,27 +77,50 @@ private:
     size_t chunk_used_ = kChunkSize;
 };
 
+// The list box control. Besides its lines it keeps the view that a person
+// moves with the keys, the mouse and the wheel: the caret line, the anchor
+// that Shift extends the selection from, the first line shown and how many
+// lines a page shows (a display back end says, with display::kListPage).
 class ListBox final : public Control {
 public:
-    explicit ListBox(DWORD style);
+    explicit ListBox(const CREATESTRUCTA &cs);
     LRESULT handle(Window &w, UINT msg, WPARAM wp, LPARAM lp) override;
 
     // For display back ends, from any thread.
     size_t count() const;
     void read(size_t first, size_t max_lines, std::vector<std::string> *texts,
               std::vector<bool> *selected, size_t *count) const;
-    int top_index() const;
+    void view(size_t *count, size_t *top, size_t *caret) const;
 
 private:
+    enum class Extend { None, Range, Keep };
+
     LRESULT add_string(Window &w, const char *text);
     LRESULT set_selection(Window &w, bool select, LPARAM index);
+    // Under mutex_.
+    void select_only(size_t index);
+    void select_range(size_t from, size_t to, bool keep_others);
+    void set_line(size_t index, bool select);
+    void scroll_to_caret();
+    void clamp_top();
+    // On the owner thread: the person's input.
+    void move_caret(Window &w, long target, Extend how);
+    void toggle_caret(Window &w);
+    void key_down(Window &w, WPARAM vk);
+    void click(Window &w, WPARAM flags, LPARAM pos);
+    void wheel(Window &w, WPARAM wp);
+    void set_page(Window &w, WPARAM lines);
+    void tell_parent_selection(Window &w);
 
     const bool sorted_;
     const bool multi_;
     mutable std::mutex mutex_;  // held by the owner while it changes state
     LineStore lines_;
     size_t selected_count_ = 0;
-    int top_index_ = 0;  // first line shown; back ends scroll it later
+    size_t top_index_ = 0;  // first line shown
+    size_t caret_ = 0;
+    size_t anchor_ = 0;
+    size_t page_ = 1;       // lines shown at once
 };
 
 std::unique_ptr<Control> make_list_box(const CREATESTRUCTA &cs);

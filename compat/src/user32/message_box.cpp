@@ -1,5 +1,6 @@
 // MessageBoxA: a "#32770" window with a STATIC child for the text and one
-// button child per answer, run by its own modal loop on the calling thread.
+// button child per answer, run by its own modal loop on the calling thread,
+// which also takes the box's keys.
 // Pressing a button is WM_COMMAND(id) reaching the box, which a display
 // back end or a test posts. With an owner, the owner is disabled while the
 // box shows (and enabled again only if the box disabled it).
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "user32/dialog.h"
 #include "user32/queue.h"
 #include "user32/window.h"
 
@@ -88,6 +90,49 @@ HWND create_child(HWND parent, const char *cls, const char *text, DWORD style, i
                            reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), nullptr, nullptr);
 }
 
+// The box's keys, for keystrokes at the box or one of its buttons: Tab and
+// the arrows move the focus between the buttons, Enter presses the focused
+// one, Esc means Cancel; Space reaches the button, which it presses. True
+// when the box used the message.
+bool box_key(HWND box, MessageBoxState *state, const MSG &m) {
+    if (m.message != WM_KEYDOWN && m.message != WM_KEYUP && m.message != WM_CHAR) return false;
+    if (m.hwnd != box && GetParent(m.hwnd) != box) return false;
+    if (m.wParam == kVkSpace && m.message != WM_CHAR) return false;
+    if (m.message != WM_KEYDOWN) return true;
+    std::vector<HWND> buttons;
+    for (int id : state->buttons) buttons.push_back(GetDlgItem(box, id));
+    size_t at = 0;
+    while (at < buttons.size() && buttons[at] != GetFocus()) ++at;
+    if (at == buttons.size()) at = 0;
+    const size_t n = buttons.size();
+    switch (m.wParam) {
+    case kVkTab:
+        SetFocus(buttons[key_down(kVkShift) ? (at + n - 1) % n : (at + 1) % n]);
+        break;
+    case kVkLeft:
+    case kVkUp: SetFocus(buttons[(at + n - 1) % n]); break;
+    case kVkRight:
+    case kVkDown: SetFocus(buttons[(at + 1) % n]); break;
+    case kVkReturn: state->press(state->buttons[at]); break;
+    case kVkEscape: state->press(IDCANCEL); break;
+    default: break;
+    }
+    return true;
+}
+
+// The box's modal loop: what the box's keys do not use is dispatched.
+void run_box(HWND box, MessageBoxState *state) {
+    MSG m;
+    while (!state->ended && IsWindow(box)) {
+        Got got = take_message(&m, nullptr, 0, 0, true, true, true);
+        if (got == Got::Quit) {
+            PostQuitMessage(static_cast<int>(m.wParam));
+            return;
+        }
+        if (got == Got::Message && !box_key(box, state, m)) DispatchMessageA(&m);
+    }
+}
+
 }  // namespace
 
 }  // namespace compat
@@ -137,12 +182,16 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         EnableWindow(top_owner, FALSE);
         teardown.disabled_owner = top_owner;
     }
+    // The first button, the default one, has the focus; once the box is
+    // gone the display back end activates a window again, which takes the
+    // focus back.
+    SetFocus(GetDlgItem(box, state->buttons.front()));
     ShowWindow(box, SW_SHOW);
     state->shown.store(true, std::memory_order_release);
     display::changed(box, display::Change::MessageBoxShown);
 
     // WM_QUIT ends the box with 0 and stays posted for the enclosing loop.
-    run_modal_loop([&] { return state->ended || !IsWindow(box); });
+    run_box(box, state);
     return state->ended ? state->result : 0;
 }
 

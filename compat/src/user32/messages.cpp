@@ -145,6 +145,12 @@ bool post_to(MessageQueue &q, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 thread_local MessageQueue *this_queue = nullptr;
+thread_local bool keys_down[256];
+
+void note_key(const MSG &m) {
+    if ((m.message == WM_KEYDOWN || m.message == WM_KEYUP) && m.wParam < 256)
+        keys_down[m.wParam] = m.message == WM_KEYDOWN;
+}
 
 int64_t now_us() {
     timespec ts;
@@ -179,6 +185,8 @@ MessageQueue &current_queue() {
 }
 
 MessageQueue *current_queue_if_any() { return this_queue; }
+
+bool key_down(WPARAM vk) { return vk < 256 && keys_down[vk]; }
 
 int run_sent_messages(MessageQueue &q) {
     int ran = 0;
@@ -293,6 +301,7 @@ Got take_message(MSG *out, HWND hwnd, UINT lo, UINT hi, bool remove, bool wait,
                 if (remove) {
                     q.posted.erase(it);
                     q.posted_count.fetch_sub(1, std::memory_order_release);
+                    note_key(*out);
                 }
                 return Got::Message;
             }

@@ -85,6 +85,12 @@ bool send_notify(const std::shared_ptr<Window> &w, UINT msg, WPARAM wp, LPARAM l
 // Returns how many ran.
 int run_sent_messages(MessageQueue &q);
 
+// Whether a key is down on the calling thread (GetKeyState's answer): the
+// key messages the thread has taken from its queue say so, WM_KEYDOWN(vk)
+// setting it and WM_KEYUP(vk) clearing it. Controls read the Shift and Ctrl
+// keys this way, as the display back ends wrap a keystroke in theirs.
+bool key_down(WPARAM vk);
+
 // Takes the next posted message that matches the filter (hwnd: null for
 // any, (HWND)-1 for thread messages only; lo = hi = 0 for every message),
 // carrying out sent messages first. WM_QUIT comes only when no other posted
