@@ -1,6 +1,7 @@
 // The program's start-up on POSIX hosts, in place of the runtime start-up
-// that calls WinMain on Windows: open the display that QV_DISPLAY names,
-// run WinMain, and end with the code it returns.
+// that calls WinMain on Windows: take the connect routes a test harness
+// gives (QV_ROUTES), open the display that QV_DISPLAY names, run WinMain,
+// and end with the code it returns.
 #include <windows.h>
 
 #include <cstdio>
@@ -8,11 +9,16 @@
 #include <string>
 
 #include "main/displays.h"
+#include "main/route_setting.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show_command);
 
 int main() {
     std::string error;
+    if (!compat::displays::apply_route_setting(getenv("QV_ROUTES"), &error)) {
+        fprintf(stderr, "quorvane: %s\n", error.c_str());
+        return 1;
+    }
     if (!compat::displays::open_display(getenv("QV_DISPLAY"), &error)) {
         fprintf(stderr, "quorvane: %s\n", error.c_str());
         // Without a display no window can be created, and a program whose

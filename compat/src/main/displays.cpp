@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "display/automation/automation_server.h"
+#include "display/terminal/terminal.h"
 
 namespace compat {
 namespace displays {
@@ -37,15 +38,12 @@ bool open_automation(const std::string &options, std::string *error) {
 }
 
 bool open_terminal(const std::string &, std::string *error) {
-    *error =
-        "no display: the terminal display is not built yet; set QV_DISPLAY=automation:fd=N to "
-        "drive the program";
-    return false;
+    return terminal::start_terminal(error);
 }
 
 const DisplayKind kDisplays[] = {
     {"automation", open_automation, automation::stop_server},
-    {"terminal", open_terminal, nullptr},
+    {"terminal", open_terminal, terminal::stop_terminal},
 };
 const DisplayKind &kDefault = kDisplays[1];
 
