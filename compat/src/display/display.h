@@ -27,14 +27,16 @@
 // (PostMessageA), which its thread carries out when it next takes messages:
 // a button press is WM_COMMAND(id) posted to the button's parent, e.g. to a
 // message box. A back end never calls a window procedure itself.
-//   Keys go to the focus of the window's thread (focus_of) when it lies in
-//   the window the person works in, else to that window itself, as
-//   WM_KEYDOWN(vk), the WM_CHAR it types if any, WM_KEYUP(vk); Shift and
-//   Ctrl wrap a keystroke in their own WM_KEYDOWN/WM_KEYUP, which the
-//   controls read back as the thread's key state. Typed text is one
-//   WM_CHAR per GBK byte. Dialogs and message boxes take Tab, Enter, Esc
-//   and the context-menu keys themselves; a list box takes the arrows,
-//   PageUp/PageDown, Home, End and Space; an edit the caret keys.
+//   Keys go to the top-level window the person works in, as
+//   WM_KEYDOWN(vk), the WM_CHAR it types if any, WM_KEYUP(vk); its thread
+//   hands each keystroke posted to a top-level window to its keyboard
+//   focus (focus_of) when it takes it, so keys typed ahead follow the
+//   focus. Shift and Ctrl wrap a keystroke in their own WM_KEYDOWN /
+//   WM_KEYUP, which the controls read back as the thread's key state.
+//   Typed text is one WM_CHAR per GBK byte. Dialogs and message boxes take
+//   Tab, Enter, Esc and the context-menu keys themselves; a list box takes
+//   the arrows, PageUp/PageDown, Home, End and Space; an edit the caret
+//   keys.
 //   When the person turns to another top-level window, the back end posts
 //   it WM_ACTIVATE(WA_ACTIVE): a dialog gives the focus back to the
 //   control that had it last.

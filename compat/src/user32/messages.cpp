@@ -4,6 +4,8 @@
 
 #include <time.h>
 
+#include <cstring>
+
 #include "core/exit_hooks.h"
 #include "core/thread_record.h"
 
@@ -188,6 +190,27 @@ MessageQueue *current_queue_if_any() { return this_queue; }
 
 bool key_down(WPARAM vk) { return vk < 256 && keys_down[vk]; }
 
+namespace {
+
+// Keystrokes posted to a dialog (a top-level "#32770" window: a dialog
+// or a message box) go to whichever window of the thread has the keyboard
+// focus when the thread takes them, as typed keys do on Win32: keys typed
+// ahead follow the focus that the keys before them moved, and reach a
+// window that opened meanwhile. A pop-up menu takes its keys itself.
+void to_focus(MSG *m) {
+    if (m->message < WM_KEYDOWN || m->message > WM_CHAR || !m->hwnd) return;
+    const std::shared_ptr<Window> w = find_window(m->hwnd);
+    if (!w || strcmp(w->cls->name, "#32770") != 0) return;
+    {
+        std::lock_guard<std::mutex> lock(window_mutex());
+        if (w->style & WS_CHILD) return;
+    }
+    const HWND focus = GetFocus();
+    if (focus) m->hwnd = focus;
+}
+
+}  // namespace
+
 int run_sent_messages(MessageQueue &q) {
     int ran = 0;
     while (q.sent_count.load(std::memory_order_acquire) > 0) {
@@ -292,6 +315,7 @@ Got take_message(MSG *out, HWND hwnd, UINT lo, UINT hi, bool remove, bool wait,
     MessageQueue &q = current_queue();
     for (;;) {
         const bool ran = run_sent_messages(q) > 0;
+        Got got = Got::Nothing;
         {
             std::lock_guard<std::mutex> lock(q.mutex);
             q.arrived = 0;
@@ -301,11 +325,11 @@ Got take_message(MSG *out, HWND hwnd, UINT lo, UINT hi, bool remove, bool wait,
                 if (remove) {
                     q.posted.erase(it);
                     q.posted_count.fetch_sub(1, std::memory_order_release);
-                    note_key(*out);
                 }
-                return Got::Message;
+                got = Got::Message;
+                break;
             }
-            if (q.quit && quit_matches(lo, hi)) {
+            if (got == Got::Nothing && q.quit && quit_matches(lo, hi)) {
                 *out = MSG{};
                 out->message = WM_QUIT;
                 out->wParam = static_cast<WPARAM>(q.quit_code);
@@ -314,9 +338,14 @@ Got take_message(MSG *out, HWND hwnd, UINT lo, UINT hi, bool remove, bool wait,
                     q.quit = false;
                     q.posted_count.fetch_sub(1, std::memory_order_release);
                 }
-                return Got::Quit;
+                got = Got::Quit;
             }
         }
+        if (got == Got::Message && remove) {
+            note_key(*out);
+            to_focus(out);
+        }
+        if (got != Got::Nothing) return got;
         if (!wait || (ran && return_after_sent)) return Got::Nothing;
         idle_wait(q, [&] {
             return q.sent_count.load(std::memory_order_acquire) > 0 || has_match(q, hwnd, lo, hi);

@@ -303,14 +303,10 @@ void Session::on_event(const InputEvent &e) {
     }
 }
 
-// The focused control when it lies in the active window, else the active
-// window itself.
-HWND Session::key_target() const {
-    const WindowView *a = scene_.find(paint_.active);
-    if (!a) return nullptr;
-    const HWND focus = display::focus_of(a->thread_id);
-    return a->control(focus) ? focus : a->hwnd;
-}
+// Keys go to the active window; its thread hands each to its focus when
+// it takes it, so keys typed ahead follow the focus the keys before them
+// moved.
+HWND Session::key_target() const { return paint_.active; }
 
 // A keystroke as the focused window takes it, wrapped in Shift and Ctrl
 // when they are held. Posting stops at the first refusal: a window that
