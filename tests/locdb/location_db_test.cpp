@@ -3,10 +3,9 @@
 #include "locdb/location_db.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -160,12 +159,13 @@ TEST_F(LocationDb, MissingFileIsTriedAgainUntilItAppears) {
 }
 
 TEST_F(LocationDb, UnreadableFileHoldsNoImageAndIsTriedAgain) {
-    // A directory opens for reading here but cannot be read as a file.
-    ASSERT_EQ(mkdir("qqwry.dat", 0700), 0);
+    // A directory: it opens for reading on POSIX hosts but cannot be read
+    // as a file, and does not open on Windows.
+    ASSERT_TRUE(std::filesystem::create_directory("qqwry.dat"));
     ExpectLookups({{"1.2.3.4", "", "Unknown"}});
     EXPECT_FALSE(LocationDbLoaded());
 
-    ASSERT_EQ(rmdir("qqwry.dat"), 0);
+    ASSERT_TRUE(std::filesystem::remove("qqwry.dat"));
     QqwryBuilder().Add(Ip(1, 0, 0, 0), Ip(1, 255, 255, 255), "日本", "东京").Write();
     ExpectLookups({{"1.2.3.4", "日本", "东京"}});
     EXPECT_TRUE(LocationDbLoaded());

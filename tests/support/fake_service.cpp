@@ -1,19 +1,11 @@
 #include "fake_service.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+
+#include "host_socket.h"
 
 namespace {
 
@@ -24,31 +16,14 @@ constexpr int kPhaseMs = 20000;
 constexpr int kStallMs = 120000;
 
 int64_t NowMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 [[noreturn]] void Die(const char *what) {
     std::perror(what);
     std::abort();
-}
-
-// A non-blocking TCP socket bound to 127.0.0.1:port (0: any free port).
-int BoundSocket(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 std::string AddressOf(const std::string &request) {
@@ -63,15 +38,12 @@ std::string AddressOf(const std::string &request) {
 }  // namespace
 
 FakeService::FakeService() {
-    kick_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (kick_ < 0) Die("fake service: eventfd");
-    listener_ = BoundSocket(0);
-    if (listener_ < 0 || listen(listener_, 64) != 0) Die("fake service: listen");
-    sockaddr_in sa{};
-    socklen_t size = sizeof sa;
-    if (getsockname(listener_, reinterpret_cast<sockaddr *>(&sa), &size) != 0)
-        Die("fake service: getsockname");
-    port_ = ntohs(sa.sin_port);
+    kick_ = HostMakeKick();
+    if (kick_ < 0) Die("fake service: wake-up descriptor");
+    listener_ = HostBoundSocket(0);
+    if (listener_ < 0 || !HostListen(listener_, 64)) Die("fake service: listen");
+    port_ = HostLocalPort(listener_);
+    if (port_ == 0) Die("fake service: local port");
     default_reply_ = Listed(false);
     thread_ = std::thread([this] { Run(); });
 }
@@ -81,12 +53,10 @@ FakeService::~FakeService() {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    uint64_t one = 1;
-    ssize_t n = write(kick_, &one, sizeof one);
-    (void)n;
+    HostKick(kick_);
     thread_.join();
-    if (listener_ >= 0) close(listener_);
-    close(kick_);
+    if (listener_ >= 0) HostClose(listener_);
+    HostCloseKick(kick_);
 }
 
 std::string FakeService::ReplyText(bool listed) {
@@ -119,9 +89,7 @@ void FakeService::Release() {
         std::lock_guard<std::mutex> lock(mutex_);
         release_generation_++;
     }
-    uint64_t one = 1;
-    ssize_t n = write(kick_, &one, sizeof one);
-    (void)n;
+    HostKick(kick_);
 }
 
 void FakeService::StopListening() {
@@ -129,9 +97,7 @@ void FakeService::StopListening() {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_listening_ = true;
     }
-    uint64_t one = 1;
-    ssize_t n = write(kick_, &one, sizeof one);
-    (void)n;
+    HostKick(kick_);
     WaitFor([this] { return !listening_; }, kDefaultTimeoutMs);
 }
 
@@ -184,14 +150,12 @@ bool FakeService::WaitForServed(size_t n, int timeout_ms) const {
 }
 
 bool FakeService::Control() {
-    uint64_t drained;
-    ssize_t n = read(kick_, &drained, sizeof drained);
-    (void)n;
+    HostDrainKick(kick_);
     std::lock_guard<std::mutex> lock(mutex_);
     if (stop_listening_ && listening_) {
-        close(listener_);
+        HostClose(listener_);
         // Held but never listening: connections to the port are refused.
-        listener_ = BoundSocket(port_);
+        listener_ = HostBoundSocket(port_);
         listening_ = false;
         changed_.notify_all();
     }
@@ -202,9 +166,9 @@ int FakeService::WaitOnce(int fd, short events, int64_t deadline_ms) {
     for (;;) {
         int64_t left = deadline_ms - NowMs();
         if (left <= 0) return -1;
-        pollfd fds[2] = {{fd, events, 0}, {kick_, POLLIN, 0}};
-        int r = poll(fds, 2, static_cast<int>(left));
-        if (r < 0 && errno != EINTR) return -1;
+        HostPollEntry fds[2] = {{fd, events, 0}, {kick_, kHostReadable, 0}};
+        int r = HostPoll(fds, 2, static_cast<int>(left));
+        if (r < 0) return -1;
         if (r <= 0) continue;
         if (fds[1].revents && !Control()) return -1;
         if (fds[0].revents) return 1;
@@ -235,18 +199,16 @@ FakeReply FakeService::ReplyFor(const std::string &address) {
 void FakeService::Run() {
     while (Control()) {
         if (!listening_) {
-            pollfd kick = {kick_, POLLIN, 0};
-            poll(&kick, 1, -1);
+            HostPollEntry kick = {kick_, kHostReadable, 0};
+            HostPoll(&kick, 1, -1);
             continue;
         }
-        pollfd fds[2] = {{listener_, POLLIN, 0}, {kick_, POLLIN, 0}};
-        if (poll(fds, 2, -1) <= 0 || !fds[0].revents) continue;
-        int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        HostPollEntry fds[2] = {{listener_, kHostReadable, 0}, {kick_, kHostReadable, 0}};
+        if (HostPoll(fds, 2, -1) <= 0 || !fds[0].revents) continue;
+        int fd = HostAccept(listener_);
         if (fd < 0) continue;
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         Serve(fd);
-        close(fd);
+        HostClose(fd);
     }
 }
 
@@ -266,14 +228,14 @@ void FakeService::Serve(int fd) {
     std::string request;
     int64_t deadline = NowMs() + kPhaseMs;
     while (live && request.size() < kRequestSize) {
-        if (!WaitReady(fd, POLLIN, deadline)) {
+        if (!WaitReady(fd, kHostReadable, deadline)) {
             live = false;
             break;
         }
-        ssize_t n = recv(fd, buf, std::min(sizeof buf, kRequestSize - request.size()), 0);
+        ptrdiff_t n = HostRecv(fd, buf, std::min(sizeof buf, kRequestSize - request.size()));
         if (n > 0) {
             request.append(buf, static_cast<size_t>(n));
-        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        } else if (n == 0 || !HostRetryLater()) {
             closed = true;
         }
         if (closed) break;
@@ -290,12 +252,12 @@ void FakeService::Serve(int fd) {
     std::string after;
     // Reads what the client sends now; false once its end is gone.
     auto take_input = [&]() {
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        ptrdiff_t n = HostRecv(fd, buf, sizeof buf);
         if (n > 0) {
             after.append(buf, static_cast<size_t>(n));
             return true;
         }
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+        if (n < 0 && HostRetryLater()) return true;
         closed = true;  // orderly close, or a reset from a client that stopped reading
         return false;
     };
@@ -317,7 +279,7 @@ void FakeService::Serve(int fd) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (release_generation_ != generation) break;
             }
-            const int r = WaitOnce(fd, POLLIN, stall_deadline);
+            const int r = WaitOnce(fd, kHostReadable, stall_deadline);
             if (r < 0) {
                 live = false;
                 break;
@@ -337,14 +299,14 @@ void FakeService::Serve(int fd) {
         while (live && sent < bytes.size()) {
             const size_t end = std::min(bytes.size(), sent + piece);
             while (sent < end) {
-                if (!WaitReady(fd, POLLOUT, deadline)) {
+                if (!WaitReady(fd, kHostWritable, deadline)) {
                     live = false;
                     break;
                 }
-                ssize_t n = send(fd, bytes.data() + sent, end - sent, MSG_NOSIGNAL);
+                ptrdiff_t n = HostSend(fd, bytes.data() + sent, end - sent);
                 if (n > 0) {
                     sent += static_cast<size_t>(n);
-                } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+                } else if (n < 0 && !HostRetryLater()) {
                     live = false;  // the client has gone, e.g. after cutting the reply
                     break;
                 }
@@ -354,9 +316,9 @@ void FakeService::Serve(int fd) {
 
     // The end of the reply is the service closing its side; then it waits
     // for the client to close too.
-    shutdown(fd, SHUT_WR);
+    HostShutdownWrite(fd);
     deadline = NowMs() + kPhaseMs;
-    while (!closed && !stopping() && WaitReady(fd, POLLIN, deadline))
+    while (!closed && !stopping() && WaitReady(fd, kHostReadable, deadline))
         if (!take_input()) break;
 
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,11 +1,11 @@
 #include "qqwry_builder.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 
 RawBytes &RawBytes::U8(uint8_t v) {
     bytes_.push_back(v);
@@ -168,12 +168,20 @@ void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
 }
 
 TempWorkDir::TempWorkDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed for " << pattern;
+    // A new directory under a name nobody holds yet; creating it is the test
+    // of that, so two tests never share one.
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "qv-%08x", static_cast<unsigned>(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(base / name, ec)) path_ = (base / name).string();
+    }
+    if (path_.empty()) {
+        ADD_FAILURE() << "cannot make a directory under " << base.string();
         return;
     }
-    path_ = pattern;
     previous_ = std::filesystem::current_path().string();
     std::filesystem::current_path(path_);
 }
