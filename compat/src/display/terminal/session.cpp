@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -41,6 +42,7 @@ constexpr int kFrameMs = 33;         // about 30 frames a second at most
 constexpr int kEscapeWaitMs = 40;    // a lone ESC waits this long for the rest of a sequence
 constexpr size_t kClipboardMax = 1 << 20;  // larger texts are not sent to the terminal
 constexpr int kWheelLines = 3;
+constexpr int kResizeSettleMs = 50;  // the first frame after a size change waits this long
 
 struct Stroke {
     WPARAM vk;
@@ -155,8 +157,11 @@ void Session::run() {
         if (tty_take_resize()) {
             tty_size(&rows_, &cols_);
             tty_resize(rows_, cols_);
+            // The whole screen once the size has settled: a terminal may
+            // clear or reflow what it showed after it told of the change.
             redraw_all_ = true;
             dirty_ = true;
+            next_frame_ms_ = std::max(next_frame_ms_, monotonic_ms() + kResizeSettleMs);
         }
         read_input();
         if (decoder_.pending() && monotonic_ms() - last_input_ms_ >= kEscapeWaitMs) {

@@ -179,8 +179,12 @@ bool open_tty(std::string *error) {
         *error = std::string("no terminal: ") + strerror(errno);
         return false;
     }
+    // Ours come first, so ncurses installs none of its own (it would end
+    // the program on SIGINT and SIGTERM with exit code 1).
+    install_handlers();
     screen = newterm(term, stdout, stdin);
     if (!screen) {
+        remove_handlers();
         *error = std::string("no terminal: TERM=") + term + " cannot be started";
         return false;
     }
@@ -191,7 +195,6 @@ bool open_tty(std::string *error) {
     curs_set(0);
     prepare_restore();
     active = true;
-    install_handlers();
     static const bool at_exit = atexit(restore_now) == 0;
     (void)at_exit;
     refresh();
