@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh g++ cmake make libgtest-dev libbenchmark-dev clang-14 \
-  libclang-rt-14-dev binutils-mingw-w64-i686 libncurses-dev
+  libclang-rt-14-dev binutils-mingw-w64-i686 libncurses-dev tmux
 JOBS=$(nproc)
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
