@@ -40,7 +40,7 @@ char restore_bytes[512];
 size_t restore_length = 0;
 
 std::atomic<ThreadRecord *> resize_waker{nullptr};
-volatile sig_atomic_t resized = 0;
+std::atomic<bool> resized{false};  // lock-free, so a signal handler may set it
 
 const int kEndingSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT,
                               SIGTERM, SIGHUP, SIGINT, SIGQUIT};
@@ -80,7 +80,7 @@ void on_ending_signal(int sig, siginfo_t *info, void *) {
 
 void on_winch(int) {
     const int saved_errno = errno;
-    resized = 1;
+    resized = true;
     if (ThreadRecord *t = resize_waker.load()) notify(*t);
     errno = saved_errno;
 }
@@ -253,7 +253,7 @@ void tty_write(const std::string &bytes) {
 
 void tty_wake_on_resize(ThreadRecord *thread) { resize_waker = thread; }
 
-bool tty_resize_pending() { return resized != 0; }
+bool tty_resize_pending() { return resized.load(); }
 
 void tty_lost() {
     close_tty();
@@ -263,9 +263,7 @@ void tty_lost() {
 }
 
 bool tty_take_resize() {
-    if (!resized) return false;
-    resized = 0;
-    return true;
+    return resized.exchange(false);
 }
 
 }  // namespace terminal
