@@ -12,7 +12,7 @@ elapsed() { echo "-- $1: $((SECONDS - stage_start))s"; }
 echo "-- packages"
 dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 bash scripts/install_deps.sh cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-  googletest wine wine32 xvfb xauth locales
+  googletest wine wine32 xvfb xauth locales fonts-wqy-microhei
 if ! locale -a | grep -qix 'zh_CN.utf8'; then
   $SUDO sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
@@ -48,3 +48,7 @@ elapsed "test build"
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-win-tests --output-on-failure \
   -j"$(nproc)" -E '^BlacklistQueryTest\.TerminateThreadWaitingForTheReply$'
 elapsed "engine tests under Wine"
+
+echo "-- screenshots of the Windows program (kept in out/screenshots)"
+bash scripts/screenshots.sh build-win-tests out/screenshots
+elapsed "screenshots"
