@@ -398,7 +398,6 @@ TEST_F(Terminal, APastedBlockOfLinesIsTypedIntoTheInputBox) {
     FocusInput();
     program.Paste("1.2.3.4\n192.0.2.7\r\n10.0.0.1");
     ASSERT_TRUE(program.WaitForText("10.0.0.1"));
-    const std::vector<std::string> screen = program.Screen();
     int r1, r2, r3, c;
     ASSERT_TRUE(program.Find("1.2.3.4", &r1, &c));
     ASSERT_TRUE(program.Find("192.0.2.7", &r2, &c));

@@ -24,6 +24,10 @@ extern char **environ;
 namespace {
 
 constexpr int kOutputWaitMs = 100;  // the longest one look at the pane waits for its output
+// A screen counts as drawn once the pane has written nothing for this long
+// after it was captured: tmux may take a frame in several reads, and a
+// capture between them shows half of it.
+constexpr int kQuietMs = 40;
 constexpr int kTmuxCommandMs = 20000;
 const char kEndedMark[] = "quorvane-ended ";
 
@@ -184,14 +188,14 @@ std::vector<std::string> TmuxProgram::Tmux(const std::vector<std::string> &args,
     return Lines(text);
 }
 
-// Returns when the pane has written something, or after timeout_ms.
-void TmuxProgram::WaitForOutput(int timeout_ms) {
+// Returns when the pane has written something (true), or after timeout_ms.
+bool TmuxProgram::WaitForOutput(int timeout_ms) {
     if (output_ < 0) {
         poll(nullptr, 0, timeout_ms);
-        return;
+        return false;
     }
     pollfd p{output_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return;
+    if (poll(&p, 1, timeout_ms) <= 0) return false;
     char buffer[65536];
     while (read(output_, buffer, sizeof buffer) > 0) {
     }
@@ -201,6 +205,7 @@ void TmuxProgram::WaitForOutput(int timeout_ms) {
         close(output_);
         output_ = -1;
     }
+    return true;
 }
 
 std::vector<std::string> TmuxProgram::Screen() { return Tmux({"capture-pane", "-p", "-t", "qv"}); }
@@ -217,7 +222,7 @@ bool TmuxProgram::WaitForScreen(const std::function<bool(const std::vector<std::
     std::vector<std::string> screen;
     for (;;) {
         screen = Screen();
-        if (cond(screen)) return true;
+        if (cond(screen) && !WaitForOutput(kQuietMs)) return true;
         const int64_t left = deadline - NowMs();
         if (left <= 0) break;
         WaitForOutput(static_cast<int>(std::min<int64_t>(left, kOutputWaitMs)));
@@ -245,6 +250,7 @@ bool TmuxProgram::WaitForNoText(const std::string &utf8, int timeout_ms) {
 }
 
 bool TmuxProgram::Find(const std::string &utf8, int *row, int *col) {
+    if (!WaitForText(utf8)) return false;
     const std::vector<std::string> screen = Screen();
     for (size_t r = 0; r < screen.size(); ++r) {
         const size_t at = screen[r].find(utf8);

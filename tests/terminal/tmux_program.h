@@ -42,14 +42,15 @@ public:
     // ---- the screen ----
     std::vector<std::string> Screen();  // one UTF-8 string per row
     std::string ScreenText();           // the rows joined with '\n'
-    // Waits until cond holds for the screen; false (and the last screen in
-    // the failure) after the deadline.
+    // Waits until cond holds for the screen, drawn whole (the pane has
+    // written nothing for a moment since); false (and the last screen in
+    // the failure) after the deadline. Screen() itself takes what shows.
     bool WaitForScreen(const std::function<bool(const std::vector<std::string> &)> &cond,
                        const std::string &what, int timeout_ms = kTimeoutMs);
     bool WaitForText(const std::string &utf8, int timeout_ms = kTimeoutMs);
     bool WaitForNoText(const std::string &utf8, int timeout_ms = kTimeoutMs);
-    // The row and column (cells, 0-based) where text first shows; false if
-    // it does not.
+    // The row and column (cells, 0-based) where text first shows, once it
+    // does; false if it never does.
     bool Find(const std::string &utf8, int *row, int *col);
 
     // ---- input ----
@@ -75,7 +76,7 @@ public:
 
 private:
     std::vector<std::string> Tmux(const std::vector<std::string> &args, bool *ok = nullptr);
-    void WaitForOutput(int timeout_ms);
+    bool WaitForOutput(int timeout_ms);
     void SendBytes(const std::string &bytes);
 
     std::unique_ptr<TempWorkDir> dir_;
