@@ -288,7 +288,9 @@ TEST(Menus, TrackPopupMenuChooseAndCancel) {
         MSG m;
         BOOL posted = PeekMessageA(&m, owner, WM_COMMAND, WM_COMMAND, PM_REMOVE);
         EXPECT_EQ(posted, choose ? TRUE : FALSE);
-        if (posted) EXPECT_EQ(LOWORD(m.wParam), 40000);
+        if (posted) {
+            EXPECT_EQ(LOWORD(m.wParam), 40000);
+        }
         for (HWND h : compat::display::windows_under(nullptr)) {
             char cls[16] = "";
             GetClassNameA(h, cls, sizeof cls);
