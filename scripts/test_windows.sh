@@ -49,6 +49,18 @@ xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-win-tests --outpu
   -j"$(nproc)" -E '^BlacklistQueryTest\.TerminateThreadWaitingForTheReply$'
 elapsed "engine tests under Wine"
 
+echo "-- the scenarios against quorvane.exe under Wine, through the Win32 driver"
+cmake -S . -B build-e2e-wine -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_BUILD_BENCH=OFF \
+  -DQV_WIN32_BUILD_DIR="$PWD/build-win-tests" >/dev/null
+cmake --build build-e2e-wine -j"$(nproc)" --target test_e2e_wine
+# Left out, each for a difference still open between real Win32 and the
+# layer: a worker stopped by Close keeps its socket on Win32 (CloseStops...);
+# the driver has no menu commands yet (ContextMenu..., Copy...); the Save As
+# scenarios name POSIX paths and the layer's dialog controls.
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-e2e-wine -L wine --output-on-failure \
+  -E 'CloseStopsARunWhereverItIs|TheContextMenuOpens|CopyPutsTheSelectedLines|^wine\.Export\.'
+elapsed "scenarios under Wine"
+
 echo "-- screenshots of the Windows program (kept in out/screenshots)"
 bash scripts/screenshots.sh build-win-tests out/screenshots
 elapsed "screenshots"

@@ -20,6 +20,22 @@ extern char **environ;
 namespace {
 
 constexpr int kProgramFd = 3;           // where the program finds its channel
+
+// Built with a Win32 driver, the driver runs under Wine and starts the
+// Windows program; the channel is then the driver's standard input and output.
+#ifndef QV_WIN32_DRIVER
+#define QV_WIN32_DRIVER ""
+#define QV_WIN32_HOOK ""
+#define QV_WINE ""
+#endif
+const bool kThroughWin32Driver = QV_WIN32_DRIVER[0] != '\0';
+
+std::string WindowsPath(const std::string &path) {
+    std::string out = "Z:" + path;
+    for (char &c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
 constexpr int kReplyMarginMs = 30000;   // beyond a request's own time-out
 constexpr int kEndGraceMs = 10000;      // for a program that lost its channel
 
@@ -145,15 +161,24 @@ ProgramDriver::ProgramDriver(bool with_database, const std::string &program_path
     std::vector<char *> envp;
     for (std::string &s : env_storage) envp.push_back(s.data());
     envp.push_back(nullptr);
-    std::string program_storage = program_path;
-    char *program = program_storage.data();
-    char *argv[] = {program, nullptr};
+    std::vector<std::string> args{program_path};
+    if (kThroughWin32Driver)
+        args = {QV_WINE, QV_WIN32_DRIVER, WindowsPath(program_path), WindowsPath(QV_WIN32_HOOK)};
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char *program = argv[0];
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, child_end, kProgramFd);
+    if (kThroughWin32Driver) {
+        posix_spawn_file_actions_adddup2(&actions, child_end, 0);
+        posix_spawn_file_actions_adddup2(&actions, child_end, 1);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, child_end, kProgramFd);
+    }
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
+    int rc = posix_spawn(&pid, program, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(child_end);
     if (rc != 0) {

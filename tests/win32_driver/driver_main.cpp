@@ -419,16 +419,17 @@ void Close(const Args &a, Reply *r) {
     r->ok();
 }
 
+const char *WaitIdle(DWORD thread, DWORD timeout_ms);
+
 struct KeyName {
     const char *name;
     WPARAM vk;
-    char typed;  // the character it types, 0 for none
     bool shift;
 };
 const KeyName kKeys[] = {
-    {"RETURN", VK_RETURN, '\r', false}, {"ESCAPE", VK_ESCAPE, 0x1B, false}, {"TAB", VK_TAB, '\t', false},
-    {"SHIFT-TAB", VK_TAB, '\t', true},  {"SPACE", VK_SPACE, ' ', false},    {"UP", VK_UP, 0, false},
-    {"DOWN", VK_DOWN, 0, false},        {"LEFT", VK_LEFT, 0, false},        {"RIGHT", VK_RIGHT, 0, false},
+    {"RETURN", VK_RETURN, false}, {"ESCAPE", VK_ESCAPE, false}, {"TAB", VK_TAB, false},
+    {"SHIFT-TAB", VK_TAB, true},  {"SPACE", VK_SPACE, false},   {"UP", VK_UP, false},
+    {"DOWN", VK_DOWN, false},     {"LEFT", VK_LEFT, false},     {"RIGHT", VK_RIGHT, false},
 };
 
 void Key(const Args &a, Reply *r) {
@@ -442,17 +443,18 @@ void Key(const Args &a, Reply *r) {
     for (const KeyName &candidate : kKeys)
         if (a[2] == candidate.name) k = &candidate;
     if (!k) return r->error("unknown-key");
-    // The keystroke goes where the keyboard focus of the window's thread is.
-    GUITHREADINFO info;
-    info.cbSize = sizeof info;
+    // The keystroke is the named window's, as if it had the focus. The
+    // program's message loop types the character from the key-down itself
+    // (TranslateMessage), so the driver posts no WM_CHAR of its own.
     HWND target = h;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &info) && info.hwndFocus)
-        target = info.hwndFocus;
     if (k->shift) PostMessageA(target, WM_KEYDOWN, VK_SHIFT, 1);
     PostMessageA(target, WM_KEYDOWN, k->vk, 1);
-    if (k->typed) PostMessageA(target, WM_CHAR, static_cast<unsigned char>(k->typed), 1);
     PostMessageA(target, WM_KEYUP, k->vk, 0xC0000001);
     if (k->shift) PostMessageA(target, WM_KEYUP, VK_SHIFT, 0xC0000001);
+    // The character that the loop makes of the key-down is posted behind
+    // whatever was posted already; the reply waits for it, so input that
+    // follows comes after it, as typing in order gives.
+    WaitIdle(GetWindowThreadProcessId(target, nullptr), kSendTimeoutMs);
     r->ok();
 }
 
@@ -483,31 +485,41 @@ void Wait(const Args &a, Reply *r) {
     r->ok(std::to_string(change_count));
 }
 
-void Idle(const Args &a, Reply *r) {
-    HWND h;
-    long timeout;
-    if (!ParseLong(a[2], &timeout)) return r->error("bad-request");
-    if (!WindowArg(a[1], &h, r)) return;
+// Waits until the thread has carried out all that was posted to it: a
+// probe posted after it comes out of the queue, where the hook answers it.
+// "timeout", "refused", or null once the thread is idle or the program ended.
+const char *WaitIdle(DWORD thread, DWORD timeout_ms) {
     static const UINT probe = RegisterWindowMessageA("qv-automation-idle");
     static unsigned long sequence = 0;
-    const DWORD thread = GetWindowThreadProcessId(h, nullptr);
     static DWORD hooked_thread = 0;
     if (hooked_thread != thread) {
         auto proc = reinterpret_cast<HOOKPROC>(
             reinterpret_cast<void *>(GetProcAddress(hook_module, "QvIdleHook")));
-        if (!proc || !SetWindowsHookExA(WH_GETMESSAGE, proc, hook_module, thread))
-            return r->error("refused");
+        if (!proc || !SetWindowsHookExA(WH_GETMESSAGE, proc, hook_module, thread)) return "refused";
         hooked_thread = thread;
     }
     char name[64];
     std::snprintf(name, sizeof name, "qv-automation-idle-%lu-%lu", thread, ++sequence);
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, name);
-    PostMessageA(h, probe, sequence, 0);
+    // To the thread, not a window: the input may have ended the window.
+    if (!PostThreadMessageA(thread, probe, sequence, 0)) {
+        CloseHandle(done);
+        return nullptr;  // the thread has gone
+    }
     HANDLE both[2] = {done, program};
-    DWORD w = WaitForMultipleObjects(2, both, FALSE, static_cast<DWORD>(std::max(timeout, 0L)));
+    DWORD w = WaitForMultipleObjects(2, both, FALSE, timeout_ms);
     CloseHandle(done);
-    if (w == WAIT_OBJECT_0) r->ok();
-    else r->error("timeout");
+    return w == WAIT_TIMEOUT ? "timeout" : nullptr;
+}
+
+void Idle(const Args &a, Reply *r) {
+    HWND h;
+    long timeout;
+    if (!ParseLong(a[2], &timeout)) return r->error("bad-request");
+    if (!WindowArg(a[1], &h, r)) return;
+    const char *why = WaitIdle(GetWindowThreadProcessId(h, nullptr), static_cast<DWORD>(std::max(timeout, 0L)));
+    if (why) r->error(why);
+    else r->ok();
 }
 
 void Route(const Args &a, Reply *r) {
@@ -578,6 +590,25 @@ void Shot(const Args &a, Reply *r) {
     else r->error("refused");
 }
 
+void CountWindows(HWND h, long *n) {
+    ++*n;
+    for (HWND c : Children(h)) CountWindows(c, n);
+}
+
+// The hook's counts, the windows the driver sees, the threads the program
+// made and has not ended.
+void Counts(const Args &, Reply *r) {
+    DWORD done = 0;
+    if (!RunInProgram("QvCountLive", nullptr, &done) || done != 1) return r->error("refused");
+    long windows = 0;
+    for (HWND h : TopWindows()) CountWindows(h, &windows);
+    char b[96];
+    std::snprintf(b, sizeof b, "%ld %ld %ld %ld %ld", static_cast<long>(routes->live.blocks), windows,
+                  static_cast<long>(routes->live.threads), static_cast<long>(routes->live.handles),
+                  static_cast<long>(routes->live.sockets));
+    r->ok(b);
+}
+
 void Hello(const Args &, Reply *r) { r->ok("quorvane-automation 1"); }
 
 struct Command {
@@ -592,6 +623,7 @@ const Command kCommands[] = {
     {"settext", 3, SetText},   {"click", 2, Click},           {"rclick", 4, RightClick},
     {"select", 4, Select},     {"close", 2, Close},           {"wait", 3, Wait},
     {"idle", 3, Idle},         {"route", 5, Route},           {"shot", 3, Shot},
+    {"counts", 1, Counts},
 };
 
 std::string Serve(const std::string &line) {
@@ -615,9 +647,14 @@ std::string Serve(const std::string &line) {
 
 // ---- start and the request loop ----
 
+// Held while a request is served, so the reply to a request that ends the
+// program still goes out before the driver ends.
+CRITICAL_SECTION serving;
+
 // Ends the driver with the program's code when the program ends.
 DWORD WINAPI WatchProgram(LPVOID) {
     WaitForSingleObject(program, INFINITE);
+    EnterCriticalSection(&serving);
     DWORD code = 1;
     GetExitCodeProcess(program, &code);
     ExitProcess(code);
@@ -689,13 +726,16 @@ int main(int argc, char **argv) {
         if (program) TerminateProcess(program, 2);
         return 2;
     }
+    InitializeCriticalSection(&serving);
     CreateThread(nullptr, 0, WatchProgram, nullptr, 0, nullptr);
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE), out = GetStdHandle(STD_OUTPUT_HANDLE);
     std::string buffer, line;
     while (ReadLine(in, &buffer, &line)) {
+        EnterCriticalSection(&serving);
         const std::string reply = Serve(line);
         DWORD written = 0;
         WriteFile(out, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
+        LeaveCriticalSection(&serving);
     }
     // The driver's user has gone: the program cannot be used any more.
     TerminateProcess(program, 2);

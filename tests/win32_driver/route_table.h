@@ -14,7 +14,16 @@ typedef struct QvRoute {
     USHORT to_port;   // 0: connections fail as refused ones do
 } QvRoute;
 
+// The program's live objects, as the hook counts them; filled in on asking.
+typedef struct QvLiveCounts {
+    LONG blocks;   // GlobalAlloc blocks not freed, the clipboard's included
+    LONG threads;  // CreateThread threads not yet ended
+    LONG handles;  // their handles not yet closed
+    LONG sockets;  // sockets not yet closed
+} QvLiveCounts;
+
 typedef struct QvRouteTable {
     volatile LONG count;
     QvRoute routes[QV_MAX_ROUTES];
+    QvLiveCounts live;
 } QvRouteTable;
