@@ -114,21 +114,31 @@ protected:
         ASSERT_TRUE(program.WaitForText(u8"╔")) << "the input box focused";
     }
 
-    // Types each line (Enter between them) into the focused input box,
-    // then Tab to Query and Enter; waits until the list holds n lines.
-    void TypeAndQuery(const std::vector<std::string> &lines, size_t n) {
+    // Types each line (Enter between them) into the focused input box and
+    // waits until the last one shows.
+    void TypeLines(const std::vector<std::string> &lines) {
         for (size_t i = 0; i < lines.size(); ++i) {
             if (i > 0) program.Keys({"Enter"});
             program.Type(lines[i]);
         }
         ASSERT_TRUE(program.WaitForText(lines.back()));
+    }
+
+    // From the input box: Tab to Query and Enter.
+    void PressQuery() {
+        program.Keys({"Tab"});
+        ASSERT_TRUE(program.WaitForText(kQueryFocused));
+        program.Keys({"Enter"});
+    }
+
+    // Types the lines, presses Query and waits until the list holds n lines.
+    void TypeAndQuery(const std::vector<std::string> &lines, size_t n) {
+        TypeLines(lines);
         Query(n);
     }
 
     void Query(size_t n) {
-        program.Keys({"Tab"});
-        ASSERT_TRUE(program.WaitForText(kQueryFocused));
-        program.Keys({"Enter"});
+        PressQuery();
         WaitForLineCount(n);
     }
 
@@ -263,11 +273,8 @@ TEST_F(Terminal, CloseDuringARunThenANewRun) {
     stalled.stall = true;
     program.service().SetDefault(stalled);
     FocusInput();
-    program.Type("1.2.3.4");
-    ASSERT_TRUE(program.WaitForText("1.2.3.4"));
-    program.Keys({"Tab"});
-    ASSERT_TRUE(program.WaitForText(kQueryFocused));
-    program.Keys({"Enter"});
+    TypeLines({"1.2.3.4"});
+    PressQuery();
     ASSERT_TRUE(program.WaitForText(kResultsTitle));
     ASSERT_TRUE(program.service().WaitForStalled(1));
     ClickText(kCloseButton, 0);
@@ -306,11 +313,8 @@ protected:
 // Close, which stops the worker and takes its box away.
 TEST_F(TerminalWithoutService, TheFailureMessageBoxBlocksOnlyTheWorker) {
     FocusInput();
-    program.Type("1.2.3.4");
-    ASSERT_TRUE(program.WaitForText("1.2.3.4"));
-    program.Keys({"Tab"});
-    ASSERT_TRUE(program.WaitForText(kQueryFocused));
-    program.Keys({"Enter"});
+    TypeLines({"1.2.3.4"});
+    PressQuery();
     ASSERT_TRUE(program.WaitForText(kFailure));
     ASSERT_TRUE(program.WaitForText(u8"警告"));
     ASSERT_TRUE(program.WaitForText(u8"[>OK<]")) << "the box has the keys";
