@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "display/automation/wire_text.h"
 #include "route_table.h"
 
 namespace {
@@ -31,60 +32,22 @@ const DWORD kSendTimeoutMs = 10000;
 
 // ---- wire texts ----
 
-std::string Wire(const std::string &bytes) {
-    std::string out;
-    char esc[8];
-    for (unsigned char b : bytes) {
-        if (b == '\\') {
-            out += "\\\\";
-        } else if (b >= 0x21 && b <= 0x7E) {
-            out += static_cast<char>(b);
-        } else {
-            std::snprintf(esc, sizeof esc, "\\x%02X", b);
-            out += esc;
-        }
-    }
-    return out;
-}
-
-int Hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// The protocol's own codec, shared with the automation back end.
+std::string Wire(const std::string &bytes) { return compat::automation::escape_text(bytes); }
 
 bool Unwire(const std::string &wire, std::string *bytes) {
-    bytes->clear();
-    for (size_t i = 0; i < wire.size(); ++i) {
-        const char c = wire[i];
-        if (c != '\\') {
-            *bytes += c;
-        } else if (i + 1 < wire.size() && wire[i + 1] == '\\') {
-            *bytes += '\\';
-            ++i;
-        } else if (i + 3 < wire.size() && wire[i + 1] == 'x' && Hex(wire[i + 2]) >= 0 &&
-                   Hex(wire[i + 3]) >= 0) {
-            *bytes += static_cast<char>(Hex(wire[i + 2]) * 16 + Hex(wire[i + 3]));
-            i += 3;
-        } else {
-            return false;
-        }
-    }
-    return true;
+    return compat::automation::unescape_text(wire, bytes);
 }
 
 std::string HwndText(HWND h) {
-    char b[32];
-    std::snprintf(b, sizeof b, "0x%lx", static_cast<unsigned long>(reinterpret_cast<DWORD_PTR>(h)));
-    return b;
+    return compat::automation::format_handle(reinterpret_cast<uintptr_t>(h));
 }
 
 bool ParseHwnd(const std::string &t, HWND *out) {
-    if (t.size() < 3 || t.compare(0, 2, "0x") != 0) return false;
-    char *end = nullptr;
-    *out = reinterpret_cast<HWND>(static_cast<DWORD_PTR>(std::strtoul(t.c_str() + 2, &end, 16)));
-    return *end == '\0';
+    uintptr_t h;
+    if (!compat::automation::parse_handle(t, &h)) return false;
+    *out = reinterpret_cast<HWND>(h);
+    return true;
 }
 
 bool ParseLong(const std::string &t, long *out) {
